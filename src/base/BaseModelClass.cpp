@@ -1,0 +1,77 @@
+#include "base/BaseModelClass.h"
+
+#include <iostream>
+
+#include "base/BaseActionClass.h"
+#include "base/StandardErrors.h"
+#include "state/BaseStateVariableClass.h"
+
+double BaseModelClass::LastActionTime = 0.0;
+int BaseModelClass::globalModelId = 0;
+
+int State::hash() { return 1; }
+bool State::compare(const State&) const { return true; }
+State::~State() = default;
+
+BaseModelClass::BaseModelClass() {
+  ModelId = ++globalModelId;
+  ParentId = ModelId;
+}
+
+BaseModelClass::~BaseModelClass() = default;
+
+int BaseModelClass::getNumStateVariables() { return NumStateVariables; }
+void BaseModelClass::printState(std::ostream*) {}
+void BaseModelClass::printState() { printState(&std::cout); }
+BaseStateVariableClass** BaseModelClass::GetLocalStateVariables(std::ostream*) { return nullptr; }
+BaseStateVariableClass** BaseModelClass::GetSharedStateVariables() { return nullptr; }
+BaseStateVariableClass* BaseModelClass::getMainSharedVariable(BaseStateVariableClass*) {
+  return nullptr;
+}
+List<BaseStateVariableClass>* BaseModelClass::getListOfSharedVariables(BaseStateVariableClass*) {
+  return nullptr;
+}
+
+void BaseModelClass::AddAffectArc(BaseStateVariableClass* sv, BaseActionClass* a) {
+  sv->appendAffectingAction(a);
+  a->addAffectedSV(sv);
+}
+
+void BaseModelClass::AddEnableArc(BaseStateVariableClass* sv, BaseActionClass* a) {
+  sv->appendEnabledAction(a);
+  a->addEnablingSV(sv);
+}
+
+// Operations that every model used in these roles must override.
+int BaseModelClass::GetModelType() { TarvexAssertionFailure("false", "BaseModelClass", __LINE__); }
+int BaseModelClass::GetNumberOfChildren() {
+  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
+}
+BaseModelClass* BaseModelClass::GetChild(int) {
+  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
+}
+void BaseModelClass::GetLocalActions(slist&) {
+  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
+}
+void BaseModelClass::GetGlobalActions(slist&) {
+  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
+}
+bool BaseModelClass::HasLocalState() { TarvexAssertionFailure("false", "BaseModelClass", __LINE__); }
+void BaseModelClass::GetLocalState(State*) {
+  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
+}
+void BaseModelClass::SetLocalState(const State*) {
+  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
+}
+void BaseModelClass::ConstructLocalState(State*&) {
+  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
+}
+void BaseModelClass::DestructLocalState(State*) {
+  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
+}
+
+const char* BaseModelClass::DefineName(const char* name) {
+  Name = name ? name : "";
+  HasName = name != nullptr;
+  return Name.c_str();
+}

@@ -1,0 +1,39 @@
+#include "distributions/MersenneTwister.h"
+
+namespace {
+constexpr std::uint32_t UpperMask = 0x80000000u;
+constexpr std::uint32_t LowerMask = 0x7fffffffu;
+}  // namespace
+
+void MersenneTwister::srnd(std::uint32_t seed) {
+  mt[0] = seed;
+  for (int i = 1; i < N; i++) {
+    mt[i] = 1812433253u * (mt[i - 1] ^ (mt[i - 1] >> 30)) + static_cast<std::uint32_t>(i);
+  }
+  mti = N;
+  seeded = true;
+}
+
+std::uint32_t MersenneTwister::rnd_int32() {
+  std::uint32_t y;
+  if (mti < N) {
+    y = mt[mti++];
+  } else {
+    if (!seeded) srnd(DefaultSeed);
+    for (int kk = 0; kk < N; kk++) {
+      y = (mt[kk] & UpperMask) | (mt[(kk + 1) % N] & LowerMask);
+      mt[kk] = mt[(kk + M) % N] ^ (y >> 1) ^ getMatrixA(y & 1u);
+    }
+    y = mt[0];
+    mti = 1;
+  }
+  y ^= y >> 11;
+  y ^= (y << 7) & 0x9d2c5680u;
+  y ^= (y << 15) & 0xefc60000u;
+  y ^= y >> 18;
+  return y;
+}
+
+double MersenneTwister::rnd() {
+  return (static_cast<double>(rnd_int32()) + 0.5) * (1.0 / 4294967296.0);
+}

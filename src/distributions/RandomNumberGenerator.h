@@ -1,0 +1,27 @@
+// Common interface of the uniform random number generators.
+//
+// Every random decision of a run draws from exactly one generator object held
+// by the process-wide variate sampler. The root class carries no state: its
+// rnd() yields 0.0 and its srnd() ignores the seed, so an uninstalled slot
+// behaves as a constant generator rather than failing.
+#ifndef TARVEX_DISTRIBUTIONS_RANDOMNUMBERGENERATOR_H
+#define TARVEX_DISTRIBUTIONS_RANDOMNUMBERGENERATOR_H
+
+#include <cstdint>
+
+class RandomNumberGenerator {
+public:
+  RandomNumberGenerator() = default;
+  virtual ~RandomNumberGenerator() = default;
+
+  RandomNumberGenerator(const RandomNumberGenerator&) = delete;
+  RandomNumberGenerator& operator=(const RandomNumberGenerator&) = delete;
+
+  // Next uniform variate.
+  virtual double rnd() { return 0.0; }
+
+  // (Re)seeds the generator.
+  virtual void srnd(std::uint32_t seed) { static_cast<void>(seed); }
+};
+
+#endif

@@ -1,0 +1,295 @@
+// The adversary's look-ahead: whenever it must decide, the model rates every
+// decision feasible now by the attractiveness of its best continuation over
+// the planning horizon, and marks the most attractive one. Outcome effects are
+// applied to the live state variables and undone by restoring a saved state
+// image, so the model's state is the same after a decision as before it but
+// for the two marks.
+//
+// Every formula is evaluated in the order written here: two decisions of the
+// attack_flow model tie exactly, and others differ only in their last bits,
+// so a reordered sum would change the adversary's choices.
+#include <cfloat>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+#include "base/StandardErrors.h"
+#include "formalism/ExploreNode.h"
+#include "formalism/KORVELModel.h"
+#include "formalism/StepWeight.h"
+
+namespace {
+const double kMostNegative = -DBL_MAX;
+
+std::vector<char> saveImage(KORVELModel* model) {
+  std::vector<char> image(model->StateSize() > 0 ? model->StateSize() : 1);
+  model->CurrentState(image.data());
+  return image;
+}
+}  // namespace
+
+void KORVELModel::exploreStateSpace(int horizon, Step** best, double* payoff, double* cost,
+                                    double* detection) {
+  std::vector<char> saved = saveImage(this);
+  double bestValue = kMostNegative;
+  for (int d = 0; d < numDecisions; d++) {
+    Step* first = decisionSteps[d][0];
+    if (!first->preconditionsMet()) continue;
+    double EC = first->getCost();
+    double EP = 0;
+    double ED = 0;
+    for (Step* s : decisionSteps[d]) {
+      double p = s->getOutcomeProbability();
+      double q = s->getDetection();
+      s->executeEffects();
+      if (horizon == 1) {
+        EP += p * calculatePayoff();
+        ED += p * q;
+      } else {
+        Step* next = nullptr;
+        double nextPayoff = 0;
+        double nextCost = 0;
+        double nextDetection = 0;
+        exploreStateSpace(horizon - 1, &next, &nextPayoff, &nextCost, &nextDetection);
+        EP += p * nextPayoff * payoffDiscount;
+        EC += p * nextCost * costDiscount;
+        ED += p * (1 - (1 - q) * (1 - nextDetection * detectionDiscount));
+      }
+      SetState(saved.data());
+    }
+    double A = attractiveness(EC, ED, EP);
+    if (A > bestValue) {
+      bestValue = A;
+      *best = first;
+      *payoff = EP;
+      *cost = EC;
+      *detection = ED;
+    }
+  }
+}
+
+void KORVELModel::buildStateTree(ExploreNode* node, int horizon) {
+  TARVEX_ASSERT(node, "node", "KORVELModel");
+  SetState(node->stateData());
+  double bestValue = kMostNegative;
+  for (int d = 0; d < numDecisions; d++) {
+    Step* first = decisionSteps[d][0];
+    if (!first->preconditionsMet()) continue;
+    double decisionCost = first->getCost();
+    double EC = decisionCost;
+    double EP = 0;
+    double ED = 0;
+    int outcome = 0;
+    for (Step* s : decisionSteps[d]) {
+      double p = s->getOutcomeProbability();
+      double q = s->getDetection();
+      s->executeEffects();
+      double G = calculatePayoff();
+      auto* child = new ExploreNode(node, d, outcome++, p, q, decisionCost, G, this);
+      CurrentState(child->stateData());
+      if (horizon == 1) {
+        EP += p * G;
+        ED += p * q;
+      } else {
+        buildStateTree(child, horizon - 1);
+        EP += p * child->bestPayoff * payoffDiscount;
+        EC += p * child->bestCost * costDiscount;
+        ED += p * (1 - (1 - q) * (1 - child->bestDetection * detectionDiscount));
+      }
+      SetState(node->stateData());
+    }
+    double A = attractiveness(EC, ED, EP);
+    if (A > bestValue) {
+      bestValue = A;
+      node->bestStep = first;
+      node->bestCost = EC;
+      node->bestDetection = ED;
+      node->bestPayoff = EP;
+    }
+  }
+}
+
+void KORVELModel::buildStateTreeNoAttractCalc(ExploreNode* node, int horizon) {
+  SetState(node->stateData());
+  for (int d = 0; d < numDecisions; d++) {
+    Step* first = decisionSteps[d][0];
+    if (!first->preconditionsMet()) continue;
+    double decisionCost = first->getCost();
+    int outcome = 0;
+    for (Step* s : decisionSteps[d]) {
+      double p = s->getOutcomeProbability();
+      double q = s->getDetection();
+      s->executeEffects();
+      auto* child = new ExploreNode(node, d, outcome++, p, q, decisionCost, calculatePayoff(), this);
+      CurrentState(child->stateData());
+      if (horizon > 1) buildStateTreeNoAttractCalc(child, horizon - 1);
+      SetState(node->stateData());
+    }
+  }
+}
+
+// Rates the children of `node` stored under one decision key; shared by the
+// tree re-evaluation and the bounded decision.
+static void rateStoredDecision(KORVELModel* model, std::multimap<int, ExploreNode*>& children,
+                               int key, int horizon, double* EC, double* ED, double* EP) {
+  auto range = children.equal_range(key);
+  *EC = range.first->second->cost;
+  *EP = 0;
+  *ED = 0;
+  for (auto it = range.first; it != range.second; ++it) {
+    ExploreNode* k = it->second;
+    if (horizon == 1) {
+      *EP += k->payoff * k->probability;
+      *ED += k->probability * k->detection;
+    } else {
+      model->traverseStateTree(k, horizon - 1);
+      *EP += k->bestPayoff * k->probability * model->payoffDiscount;
+      *EC += k->bestCost * k->probability * model->costDiscount;
+      *ED += (1 - (1 - k->detection) * (1 - k->bestDetection * model->detectionDiscount)) *
+             k->probability;
+    }
+  }
+}
+
+void KORVELModel::traverseStateTree(ExploreNode* node, int horizon) {
+  if (node->children.empty()) {
+    buildStateTree(node, horizon);
+    return;
+  }
+  double bestValue = kMostNegative;
+  for (auto it = node->children.begin(); it != node->children.end();
+       it = node->children.upper_bound(it->first)) {
+    int d = it->first;
+    double EC, ED, EP;
+    rateStoredDecision(this, node->children, d, horizon, &EC, &ED, &EP);
+    double A = attractiveness(EC, ED, EP);
+    if (A > bestValue) {
+      bestValue = A;
+      node->bestStep = decisionSteps[d][0];
+      node->bestCost = EC;
+      node->bestDetection = ED;
+      node->bestPayoff = EP;
+    }
+  }
+}
+
+void KORVELModel::computePathAttractivenessBounds(int horizon) {
+  if (rootNode->children.empty()) buildStateTreeNoAttractCalc(rootNode, horizon);
+  for (auto& entry : rootNode->children) computeBounds(entry.second, horizon - 1, entry.first);
+}
+
+void KORVELModel::computeBounds(ExploreNode* node, int depth, int decision) {
+  if (depth != 0) {
+    if (node->children.empty()) buildStateTreeNoAttractCalc(node, depth);
+    for (auto& entry : node->children) computeBounds(entry.second, depth - 1, decision);
+    return;
+  }
+  double A = costWeight * convertCostToUtility(node->pathCost) +
+             detectionWeight * convertDetectionToUtility(node->pathDetection) +
+             payoffWeight * convertPayoffToUtility(node->payoff);
+  auto up = rootNode->upperBounds.find(decision);
+  if (up == rootNode->upperBounds.end() || A > up->second) rootNode->upperBounds[decision] = A;
+  auto low = rootNode->lowerBounds.find(decision);
+  if (low == rootNode->lowerBounds.end() || A < low->second) rootNode->lowerBounds[decision] = A;
+}
+
+void KORVELModel::useBoundsToDecide(int horizon) {
+  bool haveBest = false;
+  int kStar = 0;
+  double greatestLower = kMostNegative;
+  for (auto& entry : rootNode->lowerBounds) {
+    if (!haveBest || entry.second > greatestLower) {
+      haveBest = true;
+      kStar = entry.first;
+      greatestLower = entry.second;
+    }
+  }
+  if (!haveBest) {
+    rootNode->bestStep = nullptr;
+    return;
+  }
+  std::vector<int> candidates;
+  for (auto& entry : rootNode->upperBounds)
+    if (entry.second >= greatestLower || entry.first == kStar) candidates.push_back(entry.first);
+
+  int winner = kStar;
+  double bestValue = kMostNegative;
+  for (int d : candidates) {
+    if (rootNode->children.count(d) == 0) continue;
+    double EC, ED, EP;
+    rateStoredDecision(this, rootNode->children, d, horizon, &EC, &ED, &EP);
+    double A = attractiveness(EC, ED, EP);
+    if (A > bestValue) {
+      bestValue = A;
+      winner = d;
+    }
+  }
+  rootNode->bestStep = decisionSteps[winner][0];
+}
+
+void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
+  if (planningHorizon < 1) {
+    std::cerr << "!! KORVELModel::recalculateAdversaryDecisionWeights(): planning horizon "
+              << planningHorizon << " of model " << (getName() ? getName() : "")
+              << " is below 1; no decision made" << std::endl;
+    return;
+  }
+  int size = StateSize();
+  std::vector<char> saved = saveImage(this);
+  Step* chosen = nullptr;
+
+  if (mode == 3) {
+    std::string key(saved.data(), size > 0 ? size : 0);
+    auto hit = cache.find(key);
+    if (hit != cache.end()) {
+      if (hit->second >= 0) chosen = decisionSteps[hit->second][0];
+    } else {
+      double payoff = kMostNegative;
+      double cost = kMostNegative;
+      double detection = kMostNegative;
+      exploreStateSpace(planningHorizon, &chosen, &payoff, &cost, &detection);
+      cache.emplace(std::move(key), chosen ? chosen->decisionIndex : -1);
+    }
+  } else if (rootNode && rootNode->getModel() == this &&
+             std::memcmp(rootNode->stateData(), saved.data(), size) == 0) {
+    chosen = rootNode->bestStep;
+  } else if (mode == 0 || (planningHorizon == 1 && (mode == 1 || mode == 2))) {
+    double payoff = kMostNegative;
+    double cost = kMostNegative;
+    double detection = kMostNegative;
+    exploreStateSpace(planningHorizon, &chosen, &payoff, &cost, &detection);
+    delete rootNode;
+    rootNode = nullptr;
+    auto* root = new ExploreNode(nullptr, 0, 0, 0, 0, 0, 0, this);
+    std::memcpy(root->stateData(), saved.data(), size);
+    root->bestStep = chosen;
+  } else if (mode == 1 || mode == 2) {
+    if (!rootNode || rootNode->getModel() != this) {
+      delete rootNode;
+      rootNode = nullptr;
+      auto* root = new ExploreNode(nullptr, 0, 0, 0, 0, 0, 0, this);
+      std::memcpy(root->stateData(), saved.data(), size);
+      if (mode == 1) buildStateTree(rootNode, planningHorizon);
+    } else {
+      ExploreNode::updateRoot(this);
+      if (mode == 1) traverseStateTree(rootNode, planningHorizon);
+    }
+    if (mode == 2) {
+      computePathAttractivenessBounds(planningHorizon);
+      useBoundsToDecide(planningHorizon);
+    }
+    chosen = rootNode->bestStep;
+  } else {
+    return;  // unknown mode: nothing is decided and nothing changed
+  }
+
+  SetState(saved.data());
+  if (!chosen) {
+    std::cerr << "!! KORVELModel::recalculateAdversaryDecisionWeights(): no decision is feasible"
+              << " in the current state of model " << (getName() ? getName() : "")
+              << "; no decision marked" << std::endl;
+    return;
+  }
+  chosen->weightSV->setMark(1);
+  beginAdversaryDecision->setMark(1);
+}

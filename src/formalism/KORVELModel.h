@@ -1,0 +1,151 @@
+// KORVELModel: the base of every atomic model written in the attack-decision
+// formalism. It supplies what the driver needs of an atomic model (variables,
+// actions, groups, a byte image of the state, saved local states) and what
+// the adversary's look-ahead needs (decisions with their outcome steps, goals,
+// decision parameters and three utility functions).
+#ifndef TARVEX_FORMALISM_KORVELMODEL_H
+#define TARVEX_FORMALISM_KORVELMODEL_H
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/BaseModelClass.h"
+#include "formalism/BeginAdversaryDecision.h"
+#include "formalism/Goal.h"
+#include "formalism/KORVELStateVariable.h"
+#include "formalism/Step.h"
+
+class BaseKORVELAction;
+class ExploreNode;
+
+class KORVELModel : public BaseModelClass {
+ public:
+  // Saved local state: a copy of the model's state image.
+  class LocalState : public State {
+   public:
+    explicit LocalState(KORVELModel* model);
+    explicit LocalState(int size);
+    int hash() override;
+    // Byte-wise comparison with memcmp's sign convention: -1, 0 or 1
+    // (so the result converts to true when the states differ).
+    bool compare(const State& other) const override { return compareBytes(other) != 0; }
+    int compareBytes(const State& other) const;
+    void print() override;
+    // Both return true on failure (a short write or read, or a stored size
+    // that does not match this state's size).
+    bool fwriteState(FILE* f) override;
+    bool freadState(FILE* f) override;
+    State& operator=(const State& other) override;
+    ~LocalState() override = default;
+    void SetState(const BaseModelClass* model) override;
+    void GetState(const BaseModelClass* model) override;
+    char* GetStatePtr() { return buffer.get(); }
+    int getSize() const { return size; }
+
+   private:
+    std::unique_ptr<char[]> buffer;
+    int size;
+  };
+
+  // The look-ahead's cache: state image -> index of the decision taken there.
+  static std::map<std::string, int> cache;
+
+  KORVELModel() = default;
+  KORVELModel(const char* name, int numSVs, KORVELStateVariable** svs, int numActions,
+              BaseKORVELAction** actions, int numGroups, BaseGroupClass** groups, int numDecisions,
+              const int* stepsPerDecision, Step** steps, int numGoals, Goal** goals);
+  ~KORVELModel() override;
+
+  void commonInit(const char* name, int numSVs, KORVELStateVariable** svs, int numActions,
+                  BaseKORVELAction** actions, int numGroups, BaseGroupClass** groups,
+                  int numDecisions, const int* stepsPerDecision, Step** steps, int numGoals,
+                  Goal** goals);
+  void setSVs(KORVELStateVariable** svs);
+  void setGoals(Goal** goals);
+  void setActions(BaseKORVELAction** actions);
+  void setGroups(BaseGroupClass** groups);
+  void setSteps(Step** steps);
+
+  void listModels(const char* name, List<BaseModelClass>* out) override;
+  void CurrentState(void* buffer) override;
+  void listActions(List<BaseActionClass>* out) override;
+  void listGroups(List<BaseGroupClass>* out) override;
+  void SetState(void* buffer) override;
+  int StateSize() override;
+  bool CompareState(void* a, void* b) override;
+  void listActions(const char* name, List<BaseActionClass>* out) override;
+  void listSVs(const char* modelName, const char* svName, List<BaseStateVariableClass>* out,
+               List<BaseModelClass>* models) override;
+  void printState(std::ostream* os) override;
+  using BaseModelClass::printState;
+  BaseStateVariableClass** GetLocalStateVariables(std::ostream* os) override;
+  int GetModelType() override { return 1; }
+  int GetNumberOfChildren() override { return 0; }
+  BaseModelClass* GetChild(int i) override;
+  void GetLocalActions(slist& out) override;
+  void GetGlobalActions(slist& out) override;
+  bool HasLocalState() override { return StateSize() > 0; }
+  void GetLocalState(State* s) override;
+  void SetLocalState(const State* s) override;
+  void ConstructLocalState(State*& s) override;
+  void DestructLocalState(State* s) override { delete s; }
+
+  // Decides the adversary's next move and marks it (see the look-ahead).
+  // Mode 3, the cached exhaustive search, is what models use.
+  virtual void recalculateAdversaryDecisionWeights() { recalculateAdversaryDecisionWeights(3); }
+  virtual void recalculateAdversaryDecisionWeights(int mode);
+  virtual double convertCostToUtility(double cost) = 0;
+  virtual double convertPayoffToUtility(double payoff) = 0;
+  virtual double convertDetectionToUtility(double detection) = 0;
+
+  // Sum of the payoffs of the goals whose value is exactly 1.
+  double calculatePayoff();
+  // costWeight x cost utility + detectionWeight x detection utility +
+  // payoffWeight x payoff utility.
+  double attractiveness(double cost, double detection, double payoff);
+
+  // Exhaustive evaluation of the decisions feasible in the current state.
+  void exploreStateSpace(int horizon, Step** best, double* payoff, double* cost, double* detection);
+  void buildStateTree(ExploreNode* node, int horizon);
+  void traverseStateTree(ExploreNode* node, int horizon);
+  void buildStateTreeNoAttractCalc(ExploreNode* node, int horizon);
+  void computePathAttractivenessBounds(int horizon);
+  void computeBounds(ExploreNode* node, int depth, int decision);
+  void useBoundsToDecide(int horizon);
+  // Forgets every cached decision (for a model whose parameters changed).
+  static void ClearCache() { cache.clear(); }
+
+  int getNumDecisions() const { return numDecisions; }
+  int getStepsPerDecision(int d) const { return stepsPerDecision[d]; }
+  Step* getStep(int d, int o) const { return decisionSteps[d][o]; }
+  int getNumGoals() const { return numGoals; }
+  Goal* getGoal(int i) const { return goals[i]; }
+  KORVELStateVariable* getStateVariable(int i) const { return stateVariables[i]; }
+  BeginAdversaryDecision* getBeginAdversaryDecision() const { return beginAdversaryDecision; }
+
+  double costWeight = 0.0;
+  double detectionWeight = 0.0;
+  double payoffWeight = 0.0;
+  double costDiscount = 1.0;
+  double payoffDiscount = 1.0;
+  double detectionDiscount = 1.0;
+  int planningHorizon = 1;
+
+ protected:
+  std::vector<std::vector<Step*>> decisionSteps;
+  std::vector<Goal*> goals;
+  int numGoals = 0;
+  int numDecisions = 0;
+  std::vector<int> stepsPerDecision;
+  std::vector<KORVELStateVariable*> stateVariables;
+  BeginAdversaryDecision* beginAdversaryDecision = nullptr;
+
+ private:
+  // Storage behind the base class's action and group arrays.
+  std::vector<BaseActionClass*> actionArray_;
+  std::vector<BaseGroupClass*> groupArray_;
+};
+
+#endif

@@ -1,0 +1,11 @@
+#include "formalism/Step.h"
+
+#include "formalism/KORVELModel.h"
+#include "formalism/StepChosen.h"
+
+BaseActionClass* Step::Fire() {
+  executeEffects();
+  chosenSV->setMark(0);
+  model->recalculateAdversaryDecisionWeights();
+  return this;
+}

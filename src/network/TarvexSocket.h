@@ -1,0 +1,96 @@
+// A blocking IPv4 TCP stream socket: the simulator's only door to the
+// network, used for the simulation manager's connection and its listener.
+//
+// Every operating-system socket call of the project lives in this class.
+// Failures never throw and never end the process: an operation that fails
+// returns false (or a count of 0 or less), prints its fixed message on
+// standard error where it has one, and records a constant error text that
+// GetErrorString() returns from then on. Callers take a non-null error text
+// to mean that the socket has failed. The text is never cleared, except that
+// a successful Accept hands the target a fresh connection with no error.
+//
+// One socket is used by one thread at a time; the class takes no locks.
+#ifndef TARVEX_NETWORK_TARVEXSOCKET_H
+#define TARVEX_NETWORK_TARVEXSOCKET_H
+
+class TarvexSocket {
+ public:
+  // With create true a TCP socket is opened at once ("error in socket
+  // creation" on failure); with create false the object holds no descriptor
+  // and serves as the target of Accept (or of Connect, which opens one).
+  explicit TarvexSocket(bool create);
+  // Shuts down and closes the descriptor, if any (see Close).
+  ~TarvexSocket();
+
+  TarvexSocket(const TarvexSocket&) = delete;
+  TarvexSocket& operator=(const TarvexSocket&) = delete;
+
+  // One-time, process-wide set-up of the socket layer. POSIX sockets need
+  // none, so this only records that it ran and always succeeds. Sends never
+  // raise SIGPIPE (see Send), so no signal disposition is changed either.
+  static bool InitializeSocketLibrary();
+
+  // Binds to the port on every local IPv4 address. A port that another
+  // socket holds (listening, merely bound, or in TIME_WAIT) makes it return
+  // false silently, so that a caller can search for a free port by trying
+  // successive ones; other failures print "error in bind.  errno=...".
+  // Port 0 lets the system choose a free port; GetPort() tells which.
+  bool Bind(int port);
+  bool Listen(int backlog);
+  // Takes one pending connection and hands it to `connection` (whose own
+  // descriptor, if any, is closed first). Blocks while none is pending, so
+  // callers normally wait with Select first.
+  bool Accept(TarvexSocket& connection);
+  // Client side: resolves host (a name or dotted address; null means the
+  // loopback interface) and connects to the port, opening a descriptor if
+  // the object has none. On failure the descriptor is closed, so the call
+  // may simply be repeated later.
+  bool Connect(const char* host, int port);
+
+  // Waits until the socket is readable: data or end of stream on a
+  // connection, a pending connection on a listener. Returns false when the
+  // time runs out. 0 polls without waiting; a negative timeout waits without
+  // limit. An interrupted wait resumes for the time that is left.
+  bool Select(int timeoutMs);
+
+  // One read of at most n bytes: the count, 0 at end of stream (not an
+  // error), negative on failure.
+  int Recv(char* buf, int n);
+  // Reads until n bytes have arrived; stops early at end of stream or on
+  // failure. Returns the number of bytes read.
+  int RecvBlock(char* buf, int n);
+  // Reads a text that ends with `end`, at most n bytes; buf must hold n + 1
+  // bytes and is NUL-terminated after every read. Bytes after the end marker
+  // stay unread for later calls, except a NUL that directly follows the
+  // marker and has already arrived: a sender that transmits its C string
+  // with its terminator has that NUL taken as part of the text. Stops early
+  // at end of stream or on failure. Returns the number of bytes read.
+  int RecvBlock(char* buf, int n, const char* end);
+  // Sends the whole buffer, however many system calls that takes. Returns n
+  // on success and -1 on failure (0 when n is 0); callers take 0 or less as
+  // failure. A peer that has gone away makes it fail instead of raising
+  // SIGPIPE.
+  int Send(const char* buf, int n);
+
+  // The last error text, or null while no operation has failed.
+  const char* GetErrorString() const;
+  // Shuts the connection down in both directions and closes the descriptor,
+  // which becomes invalid either way. A connection the peer already tore
+  // down is not worth a message; any other shutdown failure prints
+  // "error in shutdown.  errno=...". Does nothing without a descriptor.
+  void Close();
+
+  // The local port the socket is bound to (0 before binding), -1 without a
+  // descriptor.
+  int GetPort() const;
+  // True while the object holds a descriptor.
+  bool IsValid() const;
+
+ private:
+  void SetError(const char* text);
+
+  int Descriptor;
+  const char* ErrorString;
+};
+
+#endif

@@ -1,0 +1,84 @@
+#include "rewards/BaseStudyClass.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+BaseStudyClass::~BaseStudyClass() = default;
+
+PVModel* BaseStudyClass::GetPVModel(bool) { return ThePVModel; }
+void BaseStudyClass::SetGVs(int) { std::cout << "basestudyclass::SetGVs" << std::endl; }
+void BaseStudyClass::PrintGlobalValues(int) {}
+void* BaseStudyClass::GetGVValue(const char*) { return nullptr; }
+void BaseStudyClass::OverrideGVValue(const char*, void*) {}
+
+const char* BaseStudyClass::GetExpName(int i) {
+  static char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "Experiment %d", i + 1);
+  return buffer;
+}
+
+void BaseStudyClass::overrideGVs(const char* text) {
+  if (!text) return;
+  std::vector<char> copy(text, text + std::strlen(text) + 1);
+  char* save = nullptr;
+  char* typeToken = strtok_r(copy.data(), ":", &save);
+  while (typeToken) {
+    char* name = strtok_r(nullptr, ":", &save);
+    char* value = name ? strtok_r(nullptr, ":", &save) : nullptr;
+    if (!name || !value) {
+      std::cout << "Not enough double override tokens" << std::flush;
+      return;
+    }
+    // A value text that does not convert passes the target's initial zero.
+    switch (typeToken[0]) {
+      case 'b': {
+        short s = 0;
+        std::sscanf(value, "%hi", &s);
+        bool b = s != 0;
+        OverrideGVValue(name, &b);
+        break;
+      }
+      case 'c': {
+        char c = value[0];
+        OverrideGVValue(name, &c);
+        break;
+      }
+      case 'd': {
+        double d = 0;
+        std::sscanf(value, "%lf", &d);
+        OverrideGVValue(name, &d);
+        break;
+      }
+      case 'f': {
+        float f = 0;
+        std::sscanf(value, "%f", &f);
+        OverrideGVValue(name, &f);
+        break;
+      }
+      case 'i': {
+        int i = 0;
+        std::sscanf(value, "%i", &i);
+        OverrideGVValue(name, &i);
+        break;
+      }
+      case 'l': {
+        int l = 0;  // a 32-bit long
+        std::sscanf(value, "%i", &l);
+        OverrideGVValue(name, &l);
+        break;
+      }
+      case 's': {
+        short s = 0;
+        std::sscanf(value, "%hi", &s);
+        OverrideGVValue(name, &s);
+        break;
+      }
+      default:
+        std::printf("Type %c not recognized\n", typeToken[0]);
+        std::fflush(stdout);
+        break;
+    }
+    typeToken = strtok_r(nullptr, ":", &save);
+  }
+}

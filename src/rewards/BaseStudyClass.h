@@ -1,0 +1,45 @@
+// BaseStudyClass: a study names a model's global variables and gives them
+// values per experiment; it also creates the reward model.
+#ifndef TARVEX_REWARDS_BASESTUDYCLASS_H
+#define TARVEX_REWARDS_BASESTUDYCLASS_H
+
+#include <string>
+#include <vector>
+
+class PVModel;
+
+class BaseStudyClass {
+ public:
+  BaseStudyClass() = default;
+  BaseStudyClass(const BaseStudyClass&) = delete;
+  BaseStudyClass& operator=(const BaseStudyClass&) = delete;
+
+  virtual ~BaseStudyClass();
+  virtual PVModel* GetPVModel(bool expandTimePoints);
+  virtual void SetGVs(int experiment);
+  virtual void PrintGlobalValues(int experiment);
+  virtual void* GetGVValue(const char* name);
+  virtual void OverrideGVValue(const char* name, void* value);
+
+  int GetNumGVs() const { return NumGVs; }
+  const char* GetGVName(int i) const { return GVNames[i].c_str(); }
+  const char* GetGVType(int i) const { return GVTypes[i].c_str(); }
+  int GetNumExps() const { return NumExps; }
+  // "Experiment <i + 1>", in one buffer that every call overwrites.
+  const char* GetExpName(int i);
+  // Applies the overrides of a type:name:value:type:name:value... text.
+  void overrideGVs(const char* text);
+
+ protected:
+  std::vector<std::string> GVNames;
+  std::vector<std::string> GVTypes;
+  PVModel* ThePVModel = nullptr;
+  int NumGVs = 0;
+  int NumExps = 0;
+};
+
+// The process holds at most one study.
+BaseStudyClass* GenerateStudy();
+void DestructStudy();
+
+#endif

@@ -1,0 +1,101 @@
+// PVModel: the reward model. It wraps one child model (presenting the child's
+// actions and state as its own), expands every performance variable into one
+// node per time point, computes once which actions can change which nodes,
+// and drives the nodes' accumulation as simulated time advances.
+#ifndef TARVEX_REWARDS_PVMODEL_H
+#define TARVEX_REWARDS_PVMODEL_H
+
+#include <vector>
+
+#include "base/BaseActionClass.h"
+#include "base/BaseModelClass.h"
+#include "rewards/PerformanceVariableNode.h"
+
+class PVModel : public BaseModelClass {
+ public:
+  PVModel();
+  ~PVModel() override;
+
+  void listModels(const char* name, List<BaseModelClass>* out) override;
+  void CurrentState(void* state) override;
+  void listActions(List<BaseActionClass>* out) override;
+  void listGroups(List<BaseGroupClass>* out) override;
+  void SetState(void* state) override;
+  int StateSize() override { return TotalStateSize; }
+  bool CompareState(void* a, void* b) override;
+  void listActions(const char* name, List<BaseActionClass>* out) override;
+  void listSVs(const char* modelName, const char* svName, List<BaseStateVariableClass>* out,
+               List<BaseModelClass>* models) override;
+  void printState(std::ostream* os) override;
+  using BaseModelClass::printState;
+  // Creates the node of one performance variable at one time index.
+  virtual PerformanceVariableNode* createPVNode(int pvIndex, int timeIndex) = 0;
+
+  // Building, in this order.
+  void CreatePVList(int numPVs, bool expandTimePoints);
+  void Initialize();
+  // Keeps only the listed nodes for accumulation (all of them for null).
+  void ConsiderOnly(const int* indices, int count);
+
+  // Running.
+  BaseActionClass* FireAction(BaseActionClass* action, double time);
+  void Accumulate(double time);
+  void EndAccumulate(double time);
+  void PVReset();
+  void SteadyState();
+
+  // Steps of Initialize.
+  void CreateTotalPVAffectsList(BaseActionClass* action);
+  void RemakeAffectedLists() {}
+  void MakeAffectedLists();
+  void MakeImpulseAffectedLists();
+  void CreateAffectedLists();
+
+  // The identity of the last fired action carried in a state vector. Not
+  // switched on in this system (UseStateIndex stays 0).
+  void CreatePVStateIndex();
+  static int BytesFor(int count);
+  int StateIndexLookup(const void* state) const;
+  void PutPVState(const void* state);
+  void GetPVState(void* state) const;
+  void AgeAction(const char* state, BaseActionClass* action);
+  int FireAction(void* state, BaseActionClass* action);
+
+  void WritePVTypeFile(const char* fileName);
+  void Destruct();
+
+  BaseModelClass* getChildModel() const { return ChildModel; }
+  int getNumPVs() const { return NumPVs; }
+  PerformanceVariableNode* getNode(int i) const { return PVList[i]; }
+  PerformanceVariableNode** getNodes() { return PVList.data(); }
+  const std::vector<PerformanceVariableNode*>& getConsidered() const { return ConsideredPVs; }
+  BaseActionClass* getLastFiredAction() const { return LastFiredAction; }
+  double getMaxStopTime() const { return MaxStopTime; }
+
+  std::vector<PerformanceVariableNode*> PVList;
+  int NumPVs = 0;
+  BaseModelClass* ChildModel = nullptr;
+  BaseActionClass* LastFiredAction;
+  BaseActionClass** ActionList = nullptr;
+  double MaxStopTime = 0.0;
+  std::vector<BaseActionClass*> AffectingActions;
+  std::vector<FastSet*> AffectingActionSets;
+  int NumRateActions = 0;
+  int NumImpulseActions = 0;
+  int NumAffectingActions = 0;
+  int IndexCount = 0;
+  int ChildStateSize = 0;
+  int TotalStateSize = 0;
+  int IndexBytes = 0;
+  int UseStateIndex = 0;
+  BaseActionClass** IndexActions = nullptr;
+  BaseActionClass NoActionFiredYet;
+  std::vector<PerformanceVariableNode*> ConsideredPVs;
+
+ private:
+  int IndexOf(BaseActionClass* action) const;
+  BaseActionClass* ActionAt(int index);
+  bool destructed_ = false;
+};
+
+#endif

@@ -1,0 +1,128 @@
+// PerformanceVariableNode: one performance variable at one time point. The
+// node owns one worker per combination of model instances its reward reads,
+// and sums their rewards into one observation (Value, with Square alongside)
+// per replication or batch.
+#ifndef TARVEX_REWARDS_PERFORMANCEVARIABLENODE_H
+#define TARVEX_REWARDS_PERFORMANCEVARIABLENODE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rewards/ActionModelPairClass.h"
+#include "rewards/ImpulseNodeClass.h"
+#include "rewards/ModelGroupClass.h"
+#include "rewards/PerformanceVariableWorker.h"
+#include "rewards/VarModelPairClass.h"
+
+class BaseActionClass;
+class BaseModelClass;
+
+// 0: instant of time (the reward of the state at one instant); any other
+// value accumulates the workers' weighted rewards at every step.
+enum RewardType : int {
+  InstantOfTimeReward = 0,
+  AccumulatedReward = 1,
+};
+
+// Node states: waiting for the window to open, accumulating, done.
+enum NodeStateType : int { NodeWaiting = 0, NodeAccumulating = 1, NodeDone = 2 };
+
+class PerformanceVariableNode {
+ public:
+  // Process-wide counter of initialised nodes; a node's Id is its place in
+  // the reward model's node list.
+  static int the_id;
+
+  // One impulse reward of the node.
+  struct Impulse {
+    int NumModelDeps = 0;
+    int NumWorkers = 0;
+    ImpulseNodeClass* Prototype = nullptr;
+    std::vector<std::unique_ptr<ImpulseNodeClass>> Workers;
+    ActionModelPairClass Pair;
+    std::vector<std::string> ModelDeps;
+    std::vector<ModelGroupClass> ModelGroups;
+  };
+
+  PerformanceVariableNode() = default;
+  PerformanceVariableNode(const PerformanceVariableNode&) = delete;
+  PerformanceVariableNode& operator=(const PerformanceVariableNode&) = delete;
+
+  virtual ~PerformanceVariableNode();
+  // Creates NumWorkers workers of the generated worker class into Workers.
+  virtual void CreateWorkerList() = 0;
+  // Clears the observation; a steady-state node's window slides forward.
+  virtual void Reset();
+
+  void Initialize(const char* name, RewardType type, int numTimePoints, const double* startTimes,
+                  const double* stopTimes, int timeIndex, int numImpulses, int numModelDeps,
+                  int numVarDeps);
+  void AddVariableDependency(const char* svName, const char* modelName);
+  void AddModelDependency(const char* modelName);
+  bool IsDependentOnModel(const char* modelName) const;
+  void AddImpulse(const char* actionName, const char* modelName, ImpulseNodeClass* impulse);
+  void AddImpulseActionDependency(const char* actionName, const char* modelName, int impulse);
+  bool IsDependentOnImpulseModel(const char* modelName, int impulse) const;
+  int GetImpulseNumber(const ImpulseNodeClass* impulse) const;
+  void DefineName(const char* name);
+  int GetNumberOfWorkers();
+  bool ImpulseAffectedBy(BaseActionClass* action);
+
+  // Set-up, called by the reward model.
+  void FixReferences(BaseModelClass* top);
+  void CreateModelGroupList();
+  void FixWorkerList();
+  void AddPVWorkersToAction(BaseActionClass* action, BaseModelClass* model);
+  void CreateImpulseModelGroupList();
+  void CreateImpulseWorkerLists();
+  void FixImpulseWorkerLists();
+
+  // Run time.
+  void Accumulate(double now, double lastTime, BaseActionClass* lastAction);
+  void EndAccumulate(double now, double lastTime, BaseActionClass* lastAction);
+  void CurrentReward(BaseActionClass* lastAction);
+  void UpdateAccumulate(double now);
+
+  RewardType GetRewardType() const { return Type; }
+  int GetNumTimePoints() const { return NumTimePoints; }
+  double GetStartTime(int i) const { return StartTimes[i]; }
+  double GetStopTime(int i) const { return StopTimes[i]; }
+  const char* getName() const { return Name.c_str(); }
+
+  BaseModelClass** TopModelSlot = nullptr;
+  std::string Name;
+  double Value = 0.0;
+  double Square = 0.0;
+  double StartTime = -1.0;
+  double StopTime = -1.0;
+  int NumTimePoints = 0;
+  std::vector<double> StartTimes;
+  std::vector<double> StopTimes;
+  double ImpulseValue = 0.0;
+  double ImpulseSquare = 0.0;
+  double IntervalLength = 0.0;
+  int SteadyStateFlag = 0;
+  RewardType Type = InstantOfTimeReward;
+  int NodeState = NodeWaiting;
+  int Id = -1;
+  std::vector<BaseActionClass*> NodeActions;
+  int NumNodeActions = 0;
+  std::vector<ModelGroupClass> ModelGroups;
+  int NumWorkers = 0;
+  std::vector<std::unique_ptr<PerformanceVariableWorker>> Workers;
+  std::vector<VarModelPairClass> VarDeps;
+  int NumVarDeps = 0;
+  int NumImpulses = 0;
+  std::vector<Impulse> Impulses;
+  std::vector<std::string> ModelDeps;
+  int NumModelDeps = 0;
+
+ private:
+  void CommonAccumulate(double now, double lastTime, BaseActionClass* action);
+  void TotalAccumulation();
+  // Number of instances of each model dependency, multiplied together.
+  int CountWorkers(const std::vector<std::string>& deps);
+};
+
+#endif

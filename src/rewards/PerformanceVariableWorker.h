@@ -1,0 +1,45 @@
+// PerformanceVariableWorker: evaluates a generated reward function on one
+// combination of model instances. A node sums its workers' rewards.
+#ifndef TARVEX_REWARDS_PERFORMANCEVARIABLEWORKER_H
+#define TARVEX_REWARDS_PERFORMANCEVARIABLEWORKER_H
+
+#include <string>
+#include <vector>
+
+class BaseModelClass;
+
+class PerformanceVariableWorker {
+ public:
+  PerformanceVariableWorker() = default;
+  PerformanceVariableWorker(const PerformanceVariableWorker&) = delete;
+  PerformanceVariableWorker& operator=(const PerformanceVariableWorker&) = delete;
+
+  virtual ~PerformanceVariableWorker() = default;
+  // The reward of the current state of the bound model instances.
+  virtual double Reward_Function() = 0;
+  virtual void Accumulate(double now, double lastTime) = 0;
+  virtual void CurrentReward();
+  virtual void Reset() {
+    Value = 0.0;
+    Square = 0.0;
+  }
+
+  void DefineName(const char* name, int index) {
+    Name = name ? name : "";
+    Index = index;
+  }
+
+  // Addresses of the model-pointer fields that the generated worker declares.
+  std::vector<BaseModelClass**> ModelSlots;
+  int NumModelSlots = 0;
+  std::string Name;
+  int Index = -1;
+  int PVId = -1;
+  double Value = 0.0;
+  double Square = 0.0;
+  double Weight = 1.0;
+  double StartTime = 0.0;
+  double StopTime = 0.0;
+};
+
+#endif

@@ -1,0 +1,58 @@
+// DataPacket: per performance-variable node, a row of observations (one per
+// replication or batch). The loops fill a values packet and a squares packet
+// side by side and hand them to the output side in pairs.
+//
+// PacketQueue: a fixed-capacity ring of packet pointers guarded by its own
+// mutex, so that the output side could drain it from another thread.
+#ifndef TARVEX_SIMULATOR_DATAPACKET_H
+#define TARVEX_SIMULATOR_DATAPACKET_H
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "network/TarvexMutex.h"
+
+class DataPacket {
+ public:
+  DataPacket(int clientId, int experiment, int numPVs, int capacity);
+
+  double& at(int pv, int k) { return values[static_cast<size_t>(pv) * capacity + k]; }
+  double at(int pv, int k) const { return values[static_cast<size_t>(pv) * capacity + k]; }
+  // Row of observations of one PV.
+  const double* row(int pv) const { return values.data() + static_cast<size_t>(pv) * capacity; }
+  void setAllCounts(int k);
+
+  int clientId;
+  int experiment;
+  int numPVs;
+  int capacity;
+  std::vector<int32_t> counts;
+  std::vector<double> values;
+};
+
+class PacketQueue {
+ public:
+  explicit PacketQueue(int capacity);
+  ~PacketQueue();
+  PacketQueue(const PacketQueue&) = delete;
+  PacketQueue& operator=(const PacketQueue&) = delete;
+
+  // Stores the packet; a full queue drops it (the queue keeps ownership of
+  // what it holds and releases it when destroyed).
+  void Enqueue(DataPacket* packet);
+  // The oldest packet, or null when the queue is empty.
+  DataPacket* Dequeue();
+  int Count();
+  int Capacity() const { return capacity_; }
+
+ private:
+  std::vector<DataPacket*> items_;
+  int capacity_;
+  int head_ = 0;
+  int tail_ = 0;
+  bool wrapped_ = false;
+  TarvexMutex mutex_;
+};
+
+#endif

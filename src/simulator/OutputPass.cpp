@@ -1,0 +1,71 @@
+// Observation packets and output passes. The loops hand their filled values
+// and squares packets over in pairs; an output pass drains the queue of full
+// packets, sending each values packet to the manager and writing it to the
+// result files, then recycles the packets. Passes are throttled after the
+// first ten so that fast runs report in larger lumps.
+#include "network/TarvexSocket.h"
+#include "simulator/SimulatorClass.h"
+
+DataPacket* SimulatorClass::CreateDataPacket(int numPVs) {
+  auto* packet = new DataPacket(-1, -1, numPVs, PacketCapacity);
+  packet->clientId = ClientID;
+  packet->experiment = static_cast<int>(Experiment);
+  return packet;
+}
+
+bool SimulatorClass::CheckReportSize(double cpuSeconds) {
+  if (Connection && !LinkFailed) ListenToSimMgr(Connection.get());
+
+  // Values first: the two travel through the queues as a pair.
+  FullQueue.Enqueue(ValuePacket);
+  FullQueue.Enqueue(SquarePacket);
+  ValuePacket = FreeQueue.Dequeue();
+  if (!ValuePacket) ValuePacket = CreateDataPacket(NumPVs);
+  SquarePacket = FreeQueue.Dequeue();
+  if (!SquarePacket) SquarePacket = CreateDataPacket(NumPVs);
+
+  int passes = OutputPasses;
+  if (passes > 10 && cpuSeconds / passes < 0.2 && FullQueue.Count() < kQueueSize &&
+      StopFlag != kFinishing)
+    return false;
+  OutputPasses++;
+  OutputThreadFunc();
+  return true;
+}
+
+int SimulatorClass::OutputThreadFunc() {
+  for (;;) {
+    DataPacket* values = FullQueue.Dequeue();
+    if (!values) break;
+    DataPacket* squares = FullQueue.Dequeue();
+    TarvexSocket* link = Connection && !LinkFailed ? Connection.get() : nullptr;
+    if (link) OutputCPUTime(link, ElapsedCPU);
+    if (link || BinStream) {
+      OutputDataBinary(link, BinStream.get(), values, nullptr);
+      if (BinStream) {
+        BinStream->flush();
+        CheckStream(BinStream.get(), "binary", BinFilename);
+      }
+    }
+    if (AsciiStream) {
+      OutputDataCSV(*AsciiStream, values, nullptr);
+      AsciiStream->flush();
+      CheckStream(AsciiStream.get(), "ASCII", ASCIIFilename);
+    }
+    FreeQueue.Enqueue(values);
+    if (squares) FreeQueue.Enqueue(squares);
+  }
+  if (StopFlag == kFinishing && FullQueue.Count() == 0) StopFlag = kStop;
+  if (BinStream) UpdateBinFileHeader(*BinStream);
+  return 0;
+}
+
+unsigned long SimulatorClass::StaticOutputThreadFunc(void* simulator) {
+  auto* sim = static_cast<SimulatorClass*>(simulator);
+  while (sim->StopFlag != kStop) sim->OutputThreadFunc();
+  return 0;
+}
+
+void SimulatorClass::ResetDataPacketBuffer() {
+  while (DataPacket* p = FullQueue.Dequeue()) FreeQueue.Enqueue(p);
+}

@@ -1,0 +1,225 @@
+// Set-up, the run and teardown of the driver.
+#include "simulator/SimulatorClass.h"
+
+#include <cerrno>
+#include <cfloat>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "distributions/DistributionDefinition.h"
+#include "distributions/MersenneTwister.h"
+#include "distributions/Tausworthe.h"
+#include "network/TarvexSocket.h"
+#include "rewards/BaseStudyClass.h"
+#include "rewards/PVModel.h"
+#include "trace/TraceFileContainer.h"
+#include "trace/TraceFileTarvex.h"
+#include "trace/TraceFileXML.h"
+
+namespace {
+
+// A sampler made by the driver when the process-wide one is missing.
+std::unique_ptr<UserDistributions> fallbackDistribution;
+
+[[noreturn]] void failOpen(const char* what, const std::string& name) {
+  int error = errno;
+  std::cout.flush();
+  std::cerr << "ERROR: cannot open " << what << " result file " << name << ": "
+            << (error ? std::strerror(error) : "unknown error") << std::endl;
+  std::exit(1);
+}
+
+}  // namespace
+
+SimulatorClass::SimulatorClass() {
+  std::cerr << "ERROR: the simulator must be built from a command line" << std::endl;
+  std::exit(1);
+}
+
+SimulatorClass::SimulatorClass(int argc, char** argv) { SetUp(argc, argv); }
+
+void SimulatorClass::SetUp(int argc, char** argv) {
+  // 1. Members start at their defaults; the sampler must exist.
+  MaxBatches = -1;
+  if (!TheDistribution || !TheDistribution->getGenerator()) {
+    fallbackDistribution = std::make_unique<UserDistributions>(0, 31415);
+    TheDistribution = fallbackDistribution.get();
+  }
+
+  // 2. The command line.
+  if (ParseCommandLineOptions(argc, argv) != 0) {
+    PrintUsage();
+    std::cerr << "ERROR: Parsing command line options" << std::endl;
+    std::exit(1);
+  }
+  PacketCapacity = ReportSize;
+
+  // 4. Trace writers.
+  Trace = std::make_unique<TraceFileContainer>();
+  if (TarvexTrace || XMLTrace) {
+    Trace->setTraceLevel(RequestedTraceLevel);
+    if (TarvexTrace) {
+      if (!HasTraceFileName) {
+        std::cout << "Adding cout: " << std::endl;
+        TarvexTraceFile = std::make_unique<TraceFileTarvex>(&std::cout);
+      } else {
+        TarvexTraceFile = std::make_unique<TraceFileTarvex>((TraceFileName + ".txt").c_str());
+      }
+      TarvexTraceFile->setTraceLevel(RequestedTraceLevel);
+      Trace->AddTraceFile(TarvexTraceFile.get());
+    }
+    if (XMLTrace) {
+      if (!HasTraceFileName)
+        XMLTraceFile = std::make_unique<TraceFileXML>(&std::cout);
+      else
+        XMLTraceFile = std::make_unique<TraceFileXML>((TraceFileName + ".xml").c_str());
+      XMLTraceFile->setTraceLevel(RequestedTraceLevel);
+      Trace->AddTraceFile(XMLTraceFile.get());
+    }
+  }
+
+  // 5, 6. The study, its experiment and any overrides.
+  Study = GenerateStudy();
+  Study->SetGVs(static_cast<int>(Experiment));
+  if (HasOverrideString) {
+    Study->overrideGVs(OverrideString.c_str());
+    std::cout << "Overriding global variables in simulator" << std::endl;
+  }
+
+  // 7. The reward model, which builds the atomic model.
+  pvModel = Study->GetPVModel(true);
+  if (TarvexTrace || XMLTrace) Trace->addPVModel(pvModel);
+  Trace->printHeader();
+
+  // 8. The nodes that fit the kind of run; the others never complete.
+  int wanted = IsTerminating ? 0 : 1;
+  std::vector<int> indices;
+  for (int i = 0; i < pvModel->getNumPVs(); i++) {
+    PerformanceVariableNode* node = pvModel->getNode(i);
+    if (node->SteadyStateFlag == wanted)
+      indices.push_back(i);
+    else
+      node->StopTime = DBL_MAX;
+  }
+  pvModel->ConsiderOnly(indices.data(), static_cast<int>(indices.size()));
+  if (!IsTerminating && indices.empty()) {
+    std::cout.flush();
+    std::cerr << "ERROR: Steady-state simulation (-t 0) needs steady-state performance "
+                 "variables; the reward model "
+              << (pvModel->getName() ? pvModel->getName() : "") << " has none" << std::endl;
+    std::exit(1);
+  }
+
+  // 3. Result files, opened once the run is known to be possible, so that a
+  // refused run leaves existing files alone.
+  if (HasASCIIFilename) {
+    errno = 0;
+    AsciiStream = CreateAsciiFile(ASCIIFilename.c_str());
+    if (!AsciiStream->good()) failOpen("ASCII", ASCIIFilename);
+  }
+  if (HasBinFilename) {
+    errno = 0;
+    BinStream = CreateBinFile(BinFilename.c_str());
+    if (!BinStream->good()) failOpen("binary", BinFilename);
+  }
+
+  // 9. The schedulable units and their scheduling records.
+  pvModel->listGroups(&GroupList);
+  Groups = GroupList.getList();
+  NumUnits = pvModel->getNumGroups();
+  EventRecords.assign(NumUnits, EventRecord());
+  for (int i = 0; i < NumUnits; i++) Groups[i]->EventRecord = &EventRecords[i];
+
+  // 10. Connectivity, by the algorithm the environment selects.
+  clock_t start = clock();
+  const char* simTest = std::getenv("SIMTEST");
+  int algorithm = simTest ? std::atoi(simTest) : 2;
+  int result = 0;
+  if (algorithm == 2) {
+    std::cout << "GenerateConnectivityList()" << std::endl;
+    result = GenerateConnectivityList();
+  } else if (algorithm == 0 || algorithm == 1) {
+    std::cout << "GenerateConnectivityListOld()" << std::endl;
+    result = GenerateConnectivityListOld();
+  }
+  if (result != 0) {
+    std::cerr << "Error Generating Connectivity List\n" << std::flush;
+    std::exit(1);
+  }
+  std::cout << "GenerateConnectivityList() Time="
+            << static_cast<double>(clock() - start) / CLOCKS_PER_SEC << std::endl;
+
+  // 11. The event list, one slot per unit and one spare.
+  eventList = std::make_unique<EventList>(NumUnits + 1);
+
+  // 12. The generator the command line asks for.
+  if (RNGType == TauswortheGenerator)
+    TheDistribution->setGenerator(new Tausworthe());
+  else if (RNGType == MersenneTwisterGenerator)
+    TheDistribution->setGenerator(new MersenneTwister());
+
+  // 13. The actions; reactivation flags start clear.
+  pvModel->listActions(&ActionList);
+  Actions = ActionList.getList();
+  NumActions = ActionList.getNumItems();
+  for (int i = 0; i < NumActions; i++) Actions[i]->Reactivation = false;
+
+  // 14. Seeding, once for the whole run.
+  TheDistribution->getGenerator()->srnd(Seed ? Seed : 31415);
+
+  // 15. The nodes observed per replication or batch.
+  NumPVs = pvModel->getNumPVs();
+
+  // A report must fit one observation record, whose length is a 32-bit
+  // count.
+  long long recordLength = 9 + 7LL * NumPVs + 8LL * NumPVs * ReportSize;
+  if (recordLength > 0x7fffffffLL) {
+    std::cout.flush();
+    std::cerr << "ERROR: ReportSize (-n) " << ReportSize << " is too large: a report of " << NumPVs
+              << " performance variables would exceed the largest observation record"
+              << std::endl;
+    std::exit(1);
+  }
+}
+
+SimulatorClass::~SimulatorClass() {
+  DestructConnectivityList();
+  eventList.reset();
+  for (int i = 0; i < NumUnits; i++) Groups[i]->EventRecord = nullptr;
+  EventRecords.clear();
+  Connection.reset();
+  ListenSocket.reset();
+  Trace.reset();
+  TarvexTraceFile.reset();
+  XMLTraceFile.reset();
+  if (AsciiStream && AsciiStream->is_open()) CloseAsciiFile(*AsciiStream);
+  AsciiStream.reset();
+  if (BinStream && BinStream->is_open()) CloseBinFile(*BinStream);
+  BinStream.reset();
+  delete ValuePacket;
+  delete SquarePacket;
+  ValuePacket = SquarePacket = nullptr;
+  pvModel = nullptr;
+  DestructStudy();
+}
+
+void SimulatorClass::Run() {
+  if (WaitForSocket) {
+    Connection.reset(WaitForSimMgrConnection(60000));
+    if (!Connection) StopFlag = kStop;
+  }
+  if (IsTerminating)
+    TerminatingSimulation();
+  else
+    SteadyStateSimulation();
+
+  if (BinStream) {
+    CloseBinFile(*BinStream);
+    BinStream.reset();
+  }
+  Trace->printFooter();
+  std::cout << "Actions fired: " << ActionsFired << std::endl;
+  std::cout << "CPU time (s): " << static_cast<double>(clock() - StartClock) / CLOCKS_PER_SEC
+            << std::endl;
+}

@@ -1,0 +1,215 @@
+// SimulatorClass: the driver. Its constructor does all set-up from the
+// command line (result files, trace, study, reward and atomic model,
+// connectivity, event list, generator); Run performs the simulation and
+// prints the run summary; the destructor finishes the result files.
+#ifndef TARVEX_SIMULATOR_SIMULATORCLASS_H
+#define TARVEX_SIMULATOR_SIMULATORCLASS_H
+
+#include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <iosfwd>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/BaseActionClass.h"
+#include "base/BaseGroupClass.h"
+#include "base/Heap.h"
+#include "base/List.h"
+#include "simulator/DataPacket.h"
+#include "simulator/Event.h"
+#include "simulator/EventList.h"
+
+class BaseStudyClass;
+class PVModel;
+class PerformanceVariableNode;
+class TarvexSocket;
+class TraceFile;
+class TraceFileContainer;
+
+class SimulatorClass {
+ public:
+  enum RandomNumberGeneratorType {
+    LaggedFibonacciGenerator = 0,
+    TauswortheGenerator = 1,
+    MersenneTwisterGenerator = 2,
+  };
+  static const char* to_string(RandomNumberGeneratorType type);
+
+  // Run states.
+  static const int kRunning = 0;
+  static const int kFinishing = 1;
+  static const int kStop = 2;
+  // Capacity of the packet queues, also the output throttle's threshold.
+  static const int kQueueSize = 50;
+  static const int kMaxArgumentLength = 128;
+
+  SimulatorClass(int argc, char** argv);
+  // Not meant to be used: ends the process with exit code 1.
+  SimulatorClass();
+  ~SimulatorClass();
+  SimulatorClass(const SimulatorClass&) = delete;
+  SimulatorClass& operator=(const SimulatorClass&) = delete;
+
+  // ---- command line ------------------------------------------------------
+  // 0 on success, 1 on failure (after its message on standard error).
+  int16_t ParseCommandLineOptions(int argc, char** argv);
+  void PrintUsage();
+
+  // ---- the run -----------------------------------------------------------
+  void Run();
+  void TerminatingSimulation();
+  void SteadyStateSimulation();
+
+  // ---- event list, connectivity, step ------------------------------------
+  int GenerateConnectivityList();
+  int GenerateConnectivityListOld();
+  int AddActionAffects(BaseActionClass* unit, BaseActionClass* action);
+  int AddActionAffectsOld(BaseActionClass* unit, BaseActionClass* action);
+  void ClearActionAffectsList(BaseActionClass* action);
+  void DestructConnectivityList();
+  void PrintConnectivityList(std::ostream* out);
+
+  void GenerateInitialEnabledList();
+  int GenerateCompleteEventList();
+  int GenerateCompleteEventListSS();
+  int SimStep();
+  int SimStepSS();
+  void CheckReactivationList();
+  void RemoveAffectedActions();
+  void InsertAffectedActions();
+  [[noreturn]] void HandleInvalidDistParams(BaseActionClass* action, const std::string& message);
+  void CheckCompletedBatches(PerformanceVariableNode** nodes, int* valueCounts, int* squareCounts);
+
+  // ---- result files ------------------------------------------------------
+  std::unique_ptr<std::ofstream> CreateAsciiFile(const char* name);
+  void CloseAsciiFile(std::ofstream& out);
+  std::unique_ptr<std::ofstream> CreateBinFile(const char* name);
+  std::string CreateBinFileHeader(int fileVersion);
+  void UpdateBinFileHeader(std::ofstream& out);
+  void CloseBinFile(std::ofstream& out);
+  static double EndianConvertDouble(double value);
+  int Output(TarvexSocket* socket, std::ostream* stream, const double* values, int n);
+  int OutputInt(TarvexSocket* socket, std::ostream* stream, int32_t value);
+  int OutputShort(TarvexSocket* socket, std::ostream* stream, int16_t value);
+  int OutputByte(TarvexSocket* socket, std::ostream* stream, char value);
+  void OutputDataBinary(TarvexSocket* socket, std::ostream* stream, DataPacket* values,
+                        DataPacket* squares);
+  void OutputDataCSV(std::ostream& out, DataPacket* values, DataPacket* squares);
+  // Formats a value as the ASCII file writes it ("%.10lf" without trailing
+  // zeros, keeping the digit after the point).
+  static std::string FormatAsciiValue(double value);
+
+  // ---- packets and output passes -----------------------------------------
+  DataPacket* CreateDataPacket(int numPVs);
+  bool CheckReportSize(double cpuSeconds);
+  int OutputThreadFunc();
+  static unsigned long StaticOutputThreadFunc(void* simulator);
+  void ResetDataPacketBuffer();
+
+  // ---- manager link ------------------------------------------------------
+  TarvexSocket* WaitForSimMgrConnection(int waitMs);
+  void ListenToSimMgr(TarvexSocket* connection);
+  void ListenToSimMgrLoop(TarvexSocket* connection);
+  void OutputCPUTime(TarvexSocket* connection, double seconds);
+  static unsigned long StaticSocketThreadFunc(void* simulator);
+  unsigned long SocketThreadFunc();
+  // Waiting step of the manager connection wait (milliseconds), adjustable
+  // for tests.
+  int AcceptWaitMs = 2000;
+
+  // ---- settings ----------------------------------------------------------
+  bool HasOverrideString = false;
+  std::string OverrideString;
+  int32_t ReportSize = 1000;
+  int16_t Port = 10000;
+  int32_t ClientID = 0;
+  uint32_t Experiment = 0;
+  int32_t IsTerminating = 1;
+  bool HasTraceFileName = false;
+  std::string TraceFileName;
+  int32_t RequestedTraceLevel = 1;
+  bool TarvexTrace = false;
+  bool XMLTrace = false;
+  uint32_t Seed = 31415;
+  int32_t MaxBatches = -1;
+  bool HasASCIIFilename = false;
+  std::string ASCIIFilename;
+  bool HasBinFilename = false;
+  std::string BinFilename;
+  bool WaitForSocket = false;
+  RandomNumberGeneratorType RNGType = LaggedFibonacciGenerator;
+
+  // ---- run-time state ----------------------------------------------------
+  int32_t StopFlag = kRunning;
+  int32_t ReplicationCount = 0;
+  clock_t StartClock = 0;
+  double ElapsedCPU = 0.0;
+  int32_t ActionsFired = 0;
+  double CurrentTime = 0.0;
+  Event** CurrentEvent = nullptr;
+  BaseActionClass* CurrentAction = nullptr;
+  BaseActionClass* FiredAction = nullptr;
+  std::unique_ptr<Event> TemplateEvent;
+  std::unique_ptr<BaseActionClass> PlaceholderAction;
+  std::vector<BaseActionClass*> EnabledList;
+  int NumEnabled = 0;
+  std::list<BaseActionClass*> ReactivationList;
+  std::unique_ptr<EventList> eventList;
+  std::vector<EventRecord> EventRecords;
+
+  // The model, through the study.
+  BaseStudyClass* Study = nullptr;
+  PVModel* pvModel = nullptr;
+  List<BaseGroupClass> GroupList;
+  BaseGroupClass** Groups = nullptr;
+  int NumUnits = 0;
+  List<BaseActionClass> ActionList;
+  BaseActionClass** Actions = nullptr;
+  int NumActions = 0;
+  int NumPVs = 0;
+
+  // Output.
+  std::unique_ptr<std::ofstream> AsciiStream;
+  std::unique_ptr<std::ofstream> BinStream;
+  PacketQueue FreeQueue{kQueueSize};
+  PacketQueue FullQueue{kQueueSize};
+  DataPacket* ValuePacket = nullptr;
+  DataPacket* SquarePacket = nullptr;
+  int32_t PacketCapacity = 1000;
+  int32_t OutputPasses = 0;
+  // True once a result file write failed (the run then stops).
+  bool OutputFailed = false;
+  std::vector<double> OutputBuffer;
+
+  // Manager connection. LinkFailed is set when a send to the manager failed:
+  // nothing more is sent, and the files still receive every field.
+  std::unique_ptr<TarvexSocket> ListenSocket;
+  bool LinkFailed = false;
+  std::unique_ptr<TarvexSocket> Connection;
+
+  // Trace.
+  std::unique_ptr<TraceFileContainer> Trace;
+  std::unique_ptr<TraceFile> TarvexTraceFile;
+  std::unique_ptr<TraceFile> XMLTraceFile;
+
+  // Steady state: next boundary and completed batches per steady-state node.
+  std::unique_ptr<Heap<double>> BoundaryHeap;
+  std::unique_ptr<Heap<int>> BatchHeap;
+
+  // Exit status that main returns (non-zero after a failed result write).
+  int ExitStatus = 0;
+
+ private:
+  void ScheduleUnit(BaseActionClass* unit);
+  void TakeOffReactivationList(BaseActionClass* unit, EventRecord* record);
+  void PutOnReactivationList(BaseActionClass* unit, EventRecord* record);
+  void HandOverPackets(int k);
+  void SetUp(int argc, char** argv);
+  void ReportWriteFailure(const char* what, const std::string& name);
+  bool CheckStream(std::ostream* stream, const char* what, const std::string& name);
+};
+
+#endif

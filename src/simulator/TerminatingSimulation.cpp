@@ -1,0 +1,83 @@
+// The terminating run: independent replications from the model's initial
+// state up to the end time of the reward variables, one observation of every
+// node per replication, handed to the output side in packets. The random
+// stream is never reseeded: replications continue one stream.
+#include <ctime>
+#include <iostream>
+#include <vector>
+
+#include "rewards/PVModel.h"
+#include "simulator/SimulatorClass.h"
+#include "trace/TraceFileContainer.h"
+
+void SimulatorClass::HandOverPackets(int k) {
+  ValuePacket->setAllCounts(k);
+  SquarePacket->setAllCounts(k);
+  ElapsedCPU = static_cast<double>(clock() - StartClock) / CLOCKS_PER_SEC;
+  CheckReportSize(ElapsedCPU);
+}
+
+void SimulatorClass::TerminatingSimulation() {
+  TemplateEvent = std::make_unique<Event>();
+  PlaceholderAction = std::make_unique<BaseActionClass>();
+
+  std::vector<char> initialState(pvModel->StateSize() > 0 ? pvModel->StateSize() : 1);
+  pvModel->CurrentState(initialState.data());
+  const int reportSize = ReportSize;
+
+  // The units enabled in the initial state are the same in every replication.
+  GenerateInitialEnabledList();
+  StartClock = clock();
+  ValuePacket = CreateDataPacket(NumPVs);
+  SquarePacket = CreateDataPacket(NumPVs);
+  Trace->newBatch();
+
+  PerformanceVariableNode** nodes = pvModel->getNodes();
+  int k = 0;
+  while (StopFlag == kRunning) {
+    CurrentTime = 0.0;
+    eventList->ClearEventList();
+    for (BaseActionClass* u : ReactivationList) u->Reactivation = false;
+    ReactivationList.clear();
+
+    if (GenerateCompleteEventList() != 0) {
+      std::cerr << "ERROR: unable to generate event list\n" << std::flush;
+      std::exit(1);
+    }
+    FiredAction = PlaceholderAction.get();
+    const double endTime = pvModel->getMaxStopTime();
+
+    // Events at the end time still fire.
+    CurrentEvent = eventList->Earliest();
+    if (CurrentEvent) {
+      CurrentTime = (*CurrentEvent)->FiringTime;
+      CurrentAction = (*CurrentEvent)->Action;
+      while (!(CurrentTime > endTime))
+        if (SimStep() == 0) break;
+    }
+    Trace->newBatch();
+    pvModel->EndAccumulate(endTime);
+
+    for (int i = 0; i < NumPVs; i++) {
+      ValuePacket->at(i, k) = nodes[i]->Value;
+      SquarePacket->at(i, k) = nodes[i]->Square;
+    }
+    k++;
+    ReplicationCount++;
+
+    if (MaxBatches > 0 && ReplicationCount >= MaxBatches) {
+      StopFlag = kFinishing;
+      HandOverPackets(k);
+      k = 0;
+    } else if (k == reportSize) {
+      HandOverPackets(k);
+      k = 0;
+    }
+
+    pvModel->SetState(initialState.data());
+    pvModel->PVReset();
+  }
+
+  TemplateEvent.reset();
+  PlaceholderAction.reset();
+}

@@ -1,0 +1,147 @@
+// SharableSV<T>: a scalar state variable whose value lives in separately
+// allocated storage, so that variables of different submodels can be merged
+// into one shared variable. Every pointer that caches the value is registered
+// with the variable; when the variable joins a sharing group all registered
+// pointers are redirected to the storage of the group's head, and all members
+// use the head's action lists.
+#ifndef TARVEX_STATE_SHARABLESV_H
+#define TARVEX_STATE_SHARABLESV_H
+
+#include <cstring>
+#include <forward_list>
+#include <iostream>
+
+#include "base/BaseActionClass.h"
+#include "base/StandardErrors.h"
+#include "state/BaseStateVariableClass.h"
+
+template <class T>
+class SharableSV : public BaseStateVariableClass {
+ public:
+  // One registered pointer to the group's storage; owner is the registering
+  // variable, or null for a pointer that is only a cached copy.
+  struct Registration {
+    T** address;
+    BaseStateVariableClass* owner;
+  };
+
+  SharableSV() { init(); }
+  SharableSV(const char* name, const char* prefix) : BaseStateVariableClass(name, prefix) { init(); }
+
+  ~SharableSV() override {
+    if (Stored) delete Value;
+  }
+
+  int StateSize() override { return sizeof(T); }
+  void SetState(void* from) override { std::memcpy(Value, from, sizeof(T)); }
+  void CurrentState(void* to) override { std::memcpy(to, Value, sizeof(T)); }
+
+  void printState(std::ostream* os) override {
+    *os << Name << " = " << static_cast<long>(*Value) << std::endl;
+  }
+  void printStateVal(std::ostream* os) override { *os << static_cast<long>(*Value); }
+
+  // Only the head of a sharing group records affecting actions, once for
+  // every owner of the group (all of which use the head's list).
+  void appendAffectingAction(BaseActionClass* a) override {
+    if (Head != this) return;
+    for (const Registration& r : Sharers)
+      if (r.owner) r.owner->BaseStateVariableClass::appendAffectingAction(a);
+  }
+
+  // Registers another pointer that must always point at the value's storage.
+  void registerPointer(T** address) {
+    *address = Value;
+    SharingCount++;
+    Sharers.push_front(Registration{address, nullptr});
+  }
+
+  void share(BaseStateVariableClass* other) override;
+
+  SharableSV<T>* getHead() const { return Head; }
+  T* getValuePointer() const { return Value; }
+  T getValue() const { return *Value; }
+
+ protected:
+  T* Value = nullptr;
+  std::forward_list<Registration> Sharers;
+  SharableSV<T>* Head = nullptr;
+
+ private:
+  void init() {
+    Value = new T(0);
+    Head = this;
+    SharingCount += 1;
+    Sharers.push_front(Registration{&Value, this});
+  }
+};
+
+template <class T>
+void SharableSV<T>::share(BaseStateVariableClass* otherBase) {
+  auto* other = dynamic_cast<SharableSV<T>*>(otherBase);
+  TARVEX_ASSERT(other, "otherSV", "SharableSV");
+
+  // Choose the surviving head S and the head A that it absorbs.
+  SharableSV<T>* S;
+  SharableSV<T>* A;
+  if (!Stored && !other->Stored) {
+    SharableSV<T>* ht = Head;
+    SharableSV<T>* ho = other->Head;
+    if (ht->SharingCount <= ho->SharingCount) {
+      S = ho;
+      A = ht;
+    } else {
+      S = ht;
+      A = ho;
+    }
+  } else if (Stored && !other->Stored) {
+    S = other->Head;
+    A = this;
+  } else if (Stored && other->Stored) {
+    S = this;
+    A = other;
+    *S->Value = *A->Value;
+    S->Shared = true;
+  } else {
+    S = Head;
+    A = other;
+  }
+  if (S == A) return;  // already one group
+
+  // Absorb A's storage: every pointer registered with A now reads S's value.
+  delete A->Value;
+  A->Value = nullptr;
+  A->Head = S;
+  for (const Registration& r : A->Sharers) *r.address = S->Value;
+  A->Shared = true;
+  A->Stored = false;
+
+  // Merge the action lists into S's and let A use them.
+  TARVEX_ASSERT(S->SVAffectingActions, "SVAffectingActions", "SharableSV");
+  TARVEX_ASSERT(S->SVEnabledActions, "SVEnabledActions", "SharableSV");
+  TARVEX_ASSERT(!A->Sharers.empty(), "TheOtherPointer->getHead()", "SharableSV");
+  S->SVAffectingActions->append(A->SVAffectingActions);
+  S->SVEnabledActions->append(A->SVEnabledActions);
+  if (A->SVAffectingActions != S->SVAffectingActions) delete A->SVAffectingActions;
+  if (A->SVEnabledActions != S->SVEnabledActions) delete A->SVEnabledActions;
+  A->SVAffectingActions = S->SVAffectingActions;
+  A->SVEnabledActions = S->SVEnabledActions;
+
+  // Every owner registered with A now uses S's lists and head; A's
+  // registrations move to the front of S's.
+  for (const Registration& r : A->Sharers) {
+    if (!r.owner) continue;
+    r.owner->setAffectingActions(S->SVAffectingActions);
+    r.owner->setEnabledActions(S->SVEnabledActions);
+    if (auto* member = dynamic_cast<SharableSV<T>*>(r.owner)) member->Head = S;
+  }
+  S->Sharers.splice_after(S->Sharers.before_begin(), A->Sharers);
+  S->SharingCount += A->SharingCount;
+
+  // Actions that listed the absorbed variable now list this variable's head.
+  SharableSV<T>* head = Head;
+  for (BaseActionClass* a : *other->SVAffectingActions) a->AffectedSVs.replaceItem(other, head);
+  for (BaseActionClass* a : *other->SVEnabledActions) a->EnablingSVs.replaceItem(other, head);
+}
+
+#endif

@@ -1,0 +1,205 @@
+// Socket wrapper checks over real loopback connections.
+#include "network/TarvexSocket.h"
+#include "network/TarvexThread.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A listener on a system-chosen port with one accepted connection to a client.
+struct LoopbackPair {
+  TarvexSocket listener{true};
+  TarvexSocket client{true};
+  TarvexSocket server{false};
+
+  void Open() {
+    ASSERT_TRUE(listener.Bind(0));
+    ASSERT_TRUE(listener.Listen(5));
+    ASSERT_GT(listener.GetPort(), 0);
+    ASSERT_TRUE(client.Connect("127.0.0.1", listener.GetPort()));
+    ASSERT_TRUE(listener.Select(10000));
+    ASSERT_TRUE(listener.Accept(server));
+    ASSERT_TRUE(server.IsValid());
+  }
+};
+
+TEST(TarvexSocket, ConnectAcceptAndExchangeBothWays) {
+  LoopbackPair p;
+  p.Open();
+  EXPECT_FALSE(p.listener.Select(0)) << "no second connection is pending";
+
+  ASSERT_EQ(p.client.Send("ping", 4), 4);
+  char buf[8] = {};
+  ASSERT_EQ(p.server.RecvBlock(buf, 4), 4);
+  EXPECT_STREQ(buf, "ping");
+
+  ASSERT_EQ(p.server.Send("pong!", 5), 5);
+  std::memset(buf, 0, sizeof buf);
+  ASSERT_EQ(p.client.RecvBlock(buf, 5), 5);
+  EXPECT_STREQ(buf, "pong!");
+
+  EXPECT_EQ(p.listener.GetErrorString(), nullptr);
+  EXPECT_EQ(p.server.GetErrorString(), nullptr);
+  EXPECT_EQ(p.client.GetErrorString(), nullptr);
+}
+
+TEST(TarvexSocket, SelectTimesOutPollsAndSeesDataAndEndOfStream) {
+  LoopbackPair p;
+  p.Open();
+  EXPECT_FALSE(p.server.Select(2500));
+  EXPECT_FALSE(p.server.Select(0));
+
+  ASSERT_EQ(p.client.Send("x", 1), 1);
+  EXPECT_TRUE(p.server.Select(-1)) << "data is pending, so no limit still returns";
+  char buf[4] = {};
+  EXPECT_EQ(p.server.RecvBlock(buf, 1), 1);
+  EXPECT_EQ(buf[0], 'x');
+
+  ASSERT_EQ(p.client.Send("yz", 2), 2);
+  p.client.Close();
+  EXPECT_TRUE(p.server.Select(10000)) << "end of stream counts as readable";
+  EXPECT_EQ(p.server.RecvBlock(buf, 3), 2) << "stops early at end of stream";
+  EXPECT_EQ(p.server.RecvBlock(buf, 1), 0);
+  EXPECT_EQ(p.server.Recv(buf, 1), 0);
+  EXPECT_EQ(p.server.GetErrorString(), nullptr) << "end of stream is not an error";
+}
+
+unsigned long SendSecondHalf(void* arg) {
+  TarvexThread::Sleep(50);
+  return static_cast<TarvexSocket*>(arg)->Send(";", 1) == 1 ? 0 : 1;
+}
+
+TEST(TarvexSocket, RecvBlockReadsUpToTheEndMarkerAndNoFurther) {
+  LoopbackPair p;
+  p.Open();
+  char buf[513];
+
+  // A C sender's text with its terminator, then the next command byte.
+  const char wire[] = "a;7;;\0\x01";
+  ASSERT_EQ(p.client.Send(wire, 7), 7);
+  EXPECT_EQ(p.server.RecvBlock(buf, 512, ";;"), 6);
+  EXPECT_STREQ(buf, "a;7;;");
+  ASSERT_EQ(p.server.Recv(buf, 1), 1);
+  EXPECT_EQ(buf[0], '\x01');
+
+  // Without a terminator, and with the marker split over two sends.
+  ASSERT_EQ(p.client.Send("out.bin;500;", 12), 12);
+  TarvexThread sender(SendSecondHalf, &p.client);
+  ASSERT_TRUE(sender.Start());
+  EXPECT_EQ(p.server.RecvBlock(buf, 512, ";;"), 13);
+  EXPECT_STREQ(buf, "out.bin;500;;");
+  sender.WaitUntilDone();
+  EXPECT_EQ(sender.GetExitCode(), 0u);
+
+  // The byte limit, then end of stream before the marker.
+  ASSERT_EQ(p.client.Send("abcdefgh", 8), 8);
+  EXPECT_EQ(p.server.RecvBlock(buf, 4, ";;"), 4);
+  EXPECT_STREQ(buf, "abcd");
+  p.client.Close();
+  EXPECT_EQ(p.server.RecvBlock(buf, 512, ";;"), 4);
+  EXPECT_STREQ(buf, "efgh");
+}
+
+struct BulkRead {
+  TarvexSocket* socket;
+  std::vector<char> data;
+};
+
+unsigned long ReadAll(void* arg) {
+  BulkRead* r = static_cast<BulkRead*>(arg);
+  return static_cast<unsigned long>(r->socket->RecvBlock(r->data.data(), static_cast<int>(r->data.size())));
+}
+
+TEST(TarvexSocket, SendPushesALargeBufferWhole) {
+  LoopbackPair p;
+  p.Open();
+  std::vector<char> payload(8 * 1024 * 1024 + 3);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>((i * 131) ^ (i >> 11));
+
+  BulkRead reader{&p.client, std::vector<char>(payload.size())};
+  TarvexThread thread(ReadAll, &reader);
+  ASSERT_TRUE(thread.Start());
+  EXPECT_EQ(p.server.Send(payload.data(), static_cast<int>(payload.size())), static_cast<int>(payload.size()));
+  thread.WaitUntilDone();
+  EXPECT_EQ(thread.GetExitCode(), payload.size());
+  EXPECT_TRUE(reader.data == payload);
+}
+
+TEST(TarvexSocket, SendToAVanishedPeerFailsWithoutEndingTheProcess) {
+  LoopbackPair p;
+  p.Open();
+  p.client.Close();
+  const std::vector<char> block(4096, 'z');
+  bool failed = false;
+  // The first sends may still be accepted locally; the peer's reset makes a
+  // later one fail (with EPIPE, which must not arrive as SIGPIPE).
+  for (int i = 0; i < 500 && !failed; ++i) {
+    failed = p.server.Send(block.data(), static_cast<int>(block.size())) <= 0;
+    if (!failed) TarvexThread::Sleep(5);
+  }
+  EXPECT_TRUE(failed);
+  EXPECT_NE(p.server.GetErrorString(), nullptr);
+}
+
+TEST(TarvexSocket, BindOnAHeldPortFailsSilentlySoThePortSearchMovesOn) {
+  TarvexSocket listening(true);
+  ASSERT_TRUE(listening.Bind(0));
+  ASSERT_TRUE(listening.Listen(1));
+  TarvexSocket boundOnly(true);
+  ASSERT_TRUE(boundOnly.Bind(0));
+
+  TarvexSocket probe(true);
+  testing::internal::CaptureStderr();
+  const bool onListening = probe.Bind(listening.GetPort());
+  const bool onBoundOnly = probe.Bind(boundOnly.GetPort());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(onListening);
+  EXPECT_FALSE(onBoundOnly) << "a port bound by another socket that is not yet listening is taken too";
+  EXPECT_NE(probe.GetErrorString(), nullptr);
+
+  // The same socket can go on to the next candidate ports.
+  int port = listening.GetPort();
+  while (port < 65535 && !probe.Bind(++port)) {
+  }
+  EXPECT_EQ(probe.GetPort(), port);
+  EXPECT_NE(port, listening.GetPort());
+}
+
+TEST(TarvexSocket, FailuresPrintTheirMessagesAndRecordAnError) {
+  TarvexSocket none(false);
+  TarvexSocket unlistened(true);
+  ASSERT_TRUE(unlistened.Bind(0));
+  TarvexSocket client(false);
+  TarvexSocket target(false);
+  char buf[4];
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(none.Listen(1));
+  EXPECT_FALSE(none.Select(0));
+  EXPECT_LE(none.Send("a", 1), 0);
+  EXPECT_LT(none.Recv(buf, 1), 0);
+  EXPECT_FALSE(unlistened.Bind(70000));
+  EXPECT_FALSE(unlistened.Accept(target));
+  EXPECT_FALSE(client.Connect("127.0.0.1", unlistened.GetPort())) << "nobody listens there";
+  EXPECT_FALSE(client.IsValid());
+  TarvexSocket neverConnected(true);
+  neverConnected.Close();
+  const std::string expected = "error in listen" + std::to_string(EBADF) + "\n" + "error in select" +
+                               std::to_string(EBADF) + "\n" + "error in bind.  errno=" + std::to_string(EINVAL) +
+                               " (Port=70000)\n" + "error in accept: \n" + "error in connect: errno=" +
+                               std::to_string(ECONNREFUSED) + "\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+
+  EXPECT_NE(none.GetErrorString(), nullptr);
+  EXPECT_NE(unlistened.GetErrorString(), nullptr);
+  EXPECT_NE(client.GetErrorString(), nullptr);
+  EXPECT_EQ(target.GetErrorString(), nullptr);
+  EXPECT_EQ(neverConnected.GetErrorString(), nullptr);
+}
+
+}  // namespace
