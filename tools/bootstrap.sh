@@ -13,6 +13,7 @@ needs=(
   "libbenchmark-dev file:/usr/include/benchmark/benchmark.h"
   "gnuplot-nox cmd:gnuplot"
   "libxml2-utils cmd:xmllint"
+  "time file:/usr/bin/time"
 )
 
 missing=()

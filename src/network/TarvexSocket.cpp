@@ -255,7 +255,7 @@ int TarvexSocket::RecvBlock(char* buf, int n, const char* end) {
   while (total < n) {
     // Look at what has arrived without taking it, so that nothing past the
     // end marker is consumed: it belongs to whatever the peer sends next.
-    const ssize_t peeked = ReceiveOnce(Descriptor, buf + total, static_cast<size_t>(n - total), 0); if (peeked > 0) { total += (int)peeked; buf[total]=0; if (markerLength>0 && EndsWith(buf,total,end,markerLength)) break; continue; };
+    const ssize_t peeked = ReceiveOnce(Descriptor, buf + total, static_cast<size_t>(n - total), MSG_PEEK);
     if (peeked <= 0) {
       if (peeked < 0) SetError(kRecvError);
       break;

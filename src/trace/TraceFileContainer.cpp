@@ -46,7 +46,8 @@ void TraceFileContainer::printPreFireAction(BaseActionClass* action) {
   for (TraceFile* w : writers_) w->printPreFireAction(action);
 }
 
-void TraceFileContainer::printPostFireAction(BaseActionClass* action, BaseActionClass* firedAction) {
+void TraceFileContainer::printPostFireAction(BaseActionClass* action,
+                                             BaseActionClass* firedAction) {
   for (TraceFile* w : writers_) w->printPostFireAction(action, firedAction);
 }
 

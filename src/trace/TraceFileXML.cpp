@@ -18,11 +18,20 @@ std::string TraceFileXML::escape(const std::string& text) {
   escaped.reserve(text.size() + 16);
   for (char c : text) {
     switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -56,7 +65,8 @@ void TraceFileXML::printHeader(PVModel* pv) {
 std::vector<BaseStateVariableClass*> TraceFileXML::variablesOf(BaseModelClass* m) {
   std::vector<BaseStateVariableClass*> leaves;
   bool atomic = m->GetModelType() == 1;
-  BaseStateVariableClass** svs = atomic ? m->GetLocalStateVariables(out_) : m->GetSharedStateVariables();
+  BaseStateVariableClass** svs =
+      atomic ? m->GetLocalStateVariables(out_) : m->GetSharedStateVariables();
   if (!svs) return leaves;
   int count = m->getNumStateVariables();
   for (int i = 0; i < count; i++) {
@@ -90,10 +100,12 @@ bool TraceFileXML::addUsedStateName(const char* fullName, int processIndex, int 
   return true;
 }
 
-const std::vector<BaseStateVariableClass*>* TraceFileXML::getModelMap(const char* name, int index) const {
+const std::vector<BaseStateVariableClass*>* TraceFileXML::getModelMap(const char* name,
+                                                                      int index) const {
   for (const auto& entry : modelMap_) {
     const char* modelName = entry.first->getName();
-    if (entry.first->getModelId() == index && modelName && name && std::strcmp(modelName, name) == 0)
+    if (entry.first->getModelId() == index && modelName && name &&
+        std::strcmp(modelName, name) == 0)
       return &entry.second;
   }
   return nullptr;
@@ -129,7 +141,8 @@ void TraceFileXML::printHeader(BaseModelClass* m, int parentId) {
   }
   modelMap_[m];  // every declared model has an entry, even without variables
   if (m->GetModelType() == 1) {
-    os << "<Process id=\"p" << index << "\" name=\"" << escape(name) << index << "\" >" << std::endl;
+    os << "<Process id=\"p" << index << "\" name=\"" << escape(name) << index << "\" >"
+       << std::endl;
     m->SetParentId(parentId);
     BaseActionClass** actions = m->getActions();
     for (int i = 0; actions && i < m->getNumActions(); i++) {
@@ -141,7 +154,8 @@ void TraceFileXML::printHeader(BaseModelClass* m, int parentId) {
       for (BaseStateVariableClass* sv : a->AffectedSVs)
         if (inUsedStateName(sv->getFullName().c_str())) declaredElsewhere = true;
       if (declaredElsewhere) continue;
-      os << "<Action id=\"a" << a->ID << "\" name=\"" << escape(a->getName()) << "\" />" << std::endl;
+      os << "<Action id=\"a" << a->ID << "\" name=\"" << escape(a->getName()) << "\" />"
+         << std::endl;
     }
     for (BaseStateVariableClass* sv : variablesOf(m)) declareVariable(m, sv, parentId, true);
     os << "</Process>" << std::endl;
@@ -221,7 +235,8 @@ int TraceFileXML::processOf(BaseStateVariableClass* sv, BaseActionClass* action)
 
 void TraceFileXML::printPostFireAction(BaseActionClass* action, BaseActionClass*) {
   if (!recording() || !action) return;
-  *out_ << "<A id=\"a" << action->ID << "\" t=\"" << formatTime(lastFiringTime_) << "\">" << std::endl;
+  *out_ << "<A id=\"a" << action->ID << "\" t=\"" << formatTime(lastFiringTime_) << "\">"
+        << std::endl;
   for (BaseStateVariableClass* sv : action->AffectedSVs) {
     *out_ << "  <V id=\"p" << processOf(sv, action) << escape(sv->getFullName()) << "\"  val=\"";
     writeValue(sv);

@@ -9,41 +9,62 @@
 
 namespace {
 
-struct Counter {
+struct Shared {
   TarvexMutex mutex;
-  long value = 0;
+  TarvexCond cond;
+  long count = 0;   // under mutex
+  int entered = 0;  // under mutex: threads about to wait
+  int woken = 0;    // under mutex: threads back from the wait
+
+  static unsigned long AddMany(void* arg) {
+    Shared* s = static_cast<Shared*>(arg);
+    for (int i = 0; i < 20000; ++i) {
+      s->mutex.Get();
+      s->count = s->count + 1;
+      s->mutex.Release();
+    }
+    return 7;
+  }
+  static unsigned long WaitOnce(void* arg) {
+    Shared* s = static_cast<Shared*>(arg);
+    s->mutex.Get();
+    ++s->entered;
+    s->cond.Wait(s->mutex);
+    ++s->woken;
+    s->mutex.Release();
+    return 0;
+  }
+  int Read(int Shared::*field) {
+    mutex.Get();
+    const int v = this->*field;
+    mutex.Release();
+    return v;
+  }
+  // Polls until the field reaches the value; the bound only prevents a hang.
+  bool Reaches(int Shared::*field, int value) {
+    for (int i = 0; i < 10000 && Read(field) < value; ++i) TarvexThread::Sleep(1);
+    return Read(field) >= value;
+  }
 };
 
-unsigned long AddMany(void* arg) {
-  Counter* c = static_cast<Counter*>(arg);
-  for (int i = 0; i < 20000; ++i) {
-    c->mutex.Get();
-    c->value = c->value + 1;
-    c->mutex.Release();
-  }
-  return 7;
-}
-
 TEST(TarvexThreadAndMutex, ThreadsRunTheirFunctionUnderMutualExclusion) {
-  Counter counter;
-  TarvexThread threads[4] = {{AddMany, &counter}, {AddMany, &counter}, {AddMany, &counter}, {AddMany, &counter}};
+  Shared s;
+  TarvexThread threads[4] = {{Shared::AddMany, &s}, {Shared::AddMany, &s}, {Shared::AddMany, &s},
+                             {Shared::AddMany, &s}};
   for (TarvexThread& t : threads) ASSERT_TRUE(t.Start());
   for (TarvexThread& t : threads) {
     t.WaitUntilDone();
     EXPECT_EQ(t.GetExitCode(), 7u);
   }
-  EXPECT_EQ(counter.value, 4 * 20000);
+  EXPECT_EQ(s.count, 4 * 20000);
   EXPECT_FALSE(threads[0].Start()) << "a thread object starts once";
-
-  TarvexThread idle(AddMany, &counter);
-  idle.WaitUntilDone();  // never started: returns at once
+  TarvexThread(Shared::AddMany, &s).WaitUntilDone();  // never started: returns at once
 }
 
 TEST(TarvexThreadAndMutex, MutexesAreNamedFromAProcessWideCounter) {
   TarvexMutex first;
   TarvexMutex second;
-  int a = 0;
-  int b = 0;
+  int a = 0, b = 0;
   char rest = 0;
   ASSERT_EQ(std::sscanf(first.GetName(), "mutex%d%c", &a, &rest), 1);
   ASSERT_EQ(std::sscanf(second.GetName(), "mutex%d%c", &b, &rest), 1);
@@ -51,72 +72,35 @@ TEST(TarvexThreadAndMutex, MutexesAreNamedFromAProcessWideCounter) {
   EXPECT_EQ(b, a + 1);
 }
 
-struct Waiting {
-  TarvexMutex mutex;
-  TarvexCond cond;
-  int entered = 0;  // under mutex
-  int woken = 0;    // under mutex
-};
-
-unsigned long WaitOnce(void* arg) {
-  Waiting* w = static_cast<Waiting*>(arg);
-  w->mutex.Get();
-  ++w->entered;
-  w->cond.Wait(w->mutex);
-  ++w->woken;
-  w->mutex.Release();
-  return 0;
-}
-
-int Read(Waiting& w, int Waiting::*field) {
-  w.mutex.Get();
-  const int v = w.*field;
-  w.mutex.Release();
-  return v;
-}
-
-// Polls until the field reaches the value; the bound only prevents a hang.
-bool Reaches(Waiting& w, int Waiting::*field, int value) {
-  for (int i = 0; i < 10000; ++i) {
-    if (Read(w, field) >= value) return true;
-    TarvexThread::Sleep(1);
-  }
-  return false;
-}
-
 TEST(TarvexCond, SignalWakesOneWaiterAndIsLostWithoutOne) {
-  Waiting w;
-  w.cond.Signal();  // nobody waits: must not be kept for later
-
-  TarvexThread one(WaitOnce, &w);
-  TarvexThread two(WaitOnce, &w);
+  Shared s;
+  s.cond.Signal();  // nobody waits: must not be kept for later
+  TarvexThread one(Shared::WaitOnce, &s);
+  TarvexThread two(Shared::WaitOnce, &s);
   ASSERT_TRUE(one.Start());
   ASSERT_TRUE(two.Start());
-  // Seeing both entries under the mutex means both threads have released it
-  // inside Wait, so both are waiting.
-  ASSERT_TRUE(Reaches(w, &Waiting::entered, 2));
+  // Both entries seen under the mutex: both threads released it inside Wait.
+  ASSERT_TRUE(s.Reaches(&Shared::entered, 2));
   TarvexThread::Sleep(200);
-  EXPECT_EQ(Read(w, &Waiting::woken), 0) << "an early Signal let a later Wait return";
+  EXPECT_EQ(s.Read(&Shared::woken), 0) << "an early Signal let a later Wait return";
 
-  w.mutex.Get();
-  w.cond.Signal();
-  w.cond.Signal();
-  w.cond.Signal();  // one more than there are waiters: not stored
-  w.mutex.Release();
+  s.mutex.Get();
+  for (int i = 0; i < 3; ++i) s.cond.Signal();  // one more than there are waiters
+  s.mutex.Release();
   one.WaitUntilDone();
   two.WaitUntilDone();
-  EXPECT_EQ(w.woken, 2);
+  EXPECT_EQ(s.woken, 2);
 
-  TarvexThread three(WaitOnce, &w);
+  TarvexThread three(Shared::WaitOnce, &s);
   ASSERT_TRUE(three.Start());
-  ASSERT_TRUE(Reaches(w, &Waiting::entered, 3));
+  ASSERT_TRUE(s.Reaches(&Shared::entered, 3));
   TarvexThread::Sleep(200);
-  EXPECT_EQ(Read(w, &Waiting::woken), 2) << "a surplus Signal was stored";
-  w.mutex.Get();
-  w.cond.Signal();
-  w.mutex.Release();
+  EXPECT_EQ(s.Read(&Shared::woken), 2) << "a surplus Signal was stored";
+  s.mutex.Get();
+  s.cond.Signal();
+  s.mutex.Release();
   three.WaitUntilDone();
-  EXPECT_EQ(w.woken, 3);
+  EXPECT_EQ(s.woken, 3);
 }
 
 }  // namespace

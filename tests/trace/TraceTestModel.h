@@ -22,7 +22,6 @@ class TestSV : public SharableSV<short> {
   TestSV(const char* name, const char* prefix, short value) : SharableSV<short>(name, prefix) {
     *Value = value;
   }
-  short get() const { return *Value; }
   void set(short v) { *Value = v; }
 };
 
@@ -51,7 +50,8 @@ class TestModelBase : public BaseModelClass {
   int StateSize() override { return 0; }
   bool CompareState(void*, void*) override { return true; }
   void listActions(const char*, List<BaseActionClass>*) override {}
-  void listSVs(const char*, const char*, List<BaseStateVariableClass>*, List<BaseModelClass>*) override {}
+  void listSVs(const char*, const char*, List<BaseStateVariableClass>*,
+               List<BaseModelClass>*) override {}
 };
 
 class TestAtomicModel : public TestModelBase {
@@ -59,20 +59,14 @@ class TestAtomicModel : public TestModelBase {
   explicit TestAtomicModel(const char* name) {
     if (name) DefineName(name);
   }
-  ~TestAtomicModel() override {
-    groups_.clear();
-    actions_.clear();
-    svs_.clear();
-  }
-
   TestSV* addSV(const char* name, short value, const char* prefix = "") {
     svs_.emplace_back(new TestSV(name, prefix, value));
     svPtrs_.push_back(svs_.back().get());
     NumStateVariables = static_cast<int>(svPtrs_.size());
     return svs_.back().get();
   }
-  TestAction* addAction(const char* name, std::vector<TestSV*> enabling, std::vector<TestSV*> affected,
-                        std::function<void()> effect) {
+  TestAction* addAction(const char* name, std::vector<TestSV*> enabling,
+                        std::vector<TestSV*> affected, std::function<void()> effect) {
     actions_.emplace_back(new TestAction(name, std::move(effect)));
     TestAction* a = actions_.back().get();
     a->Model = this;
@@ -136,7 +130,6 @@ class TestPVModel : public PVModel {
     ChildModel = child;
     DefineName("rewardPVModel");
   }
-  ~TestPVModel() override { Destruct(); }
   PerformanceVariableNode* createPVNode(int, int) override { return nullptr; }
 };
 
@@ -155,16 +148,18 @@ struct ScanModel {
     chosen = model->addSV("ScanChosen", 0);
     weight = model->addSV("ScanWeight", 1);
     scanned = model->addSV("Scanned", 0, "target");
-    decision = model->addAction("ScanDecision", {makeDecision}, {makeDecision, chosen, weight}, [this] {
-      makeDecision->set(0);
-      weight->set(0);
-      chosen->set(1);
-    });
-    step = model->addAction("ScanSuccessStep", {chosen, scanned}, {makeDecision, chosen, scanned}, [this] {
-      chosen->set(0);
-      scanned->set(1);
-      makeDecision->set(1);
-    });
+    decision =
+        model->addAction("ScanDecision", {makeDecision}, {makeDecision, chosen, weight}, [this] {
+          makeDecision->set(0);
+          weight->set(0);
+          chosen->set(1);
+        });
+    step = model->addAction("ScanSuccessStep", {chosen, scanned}, {makeDecision, chosen, scanned},
+                            [this] {
+                              chosen->set(0);
+                              scanned->set(1);
+                              makeDecision->set(1);
+                            });
     group = model->addGroup("ScanGroup", {step});
   }
 };
@@ -173,7 +168,8 @@ struct ScanModel {
 inline std::string fill(std::string text, const std::map<std::string, std::string>& values) {
   for (const auto& kv : values) {
     const std::string key = "{" + kv.first + "}";
-    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + kv.second.size()))
+    for (size_t at = text.find(key); at != std::string::npos;
+         at = text.find(key, at + kv.second.size()))
       text.replace(at, key.size(), kv.second);
   }
   return text;

@@ -1,0 +1,172 @@
+// ExactSolver: the expected value of every performance-variable node of a
+// model whose delays are all deterministic or zero, computed without
+// sampling.
+//
+// With such delays the only random choices of a run are weighted selections:
+// a group choosing the member that fires, and the event list choosing among
+// simultaneous events of equal rank. Up to the end time a run is therefore a
+// finite tree of such choices. The solver walks that tree with the driver's
+// own step (SimulatorClass::SimStep) on the driver's own model, event list
+// and connectivity lists: at each choice it installs a scripted uniform that
+// makes the framework's selection code pick the member (or event) of one
+// branch, and weighs the branch with that member's share of the total weight.
+// Branches that reach the same state and schedule at the same time are
+// merged, so the work grows with the number of distinct situations rather
+// than with the number of paths.
+#ifndef TARVEX_TOOLS_ATTACK_FLOW_SOLVE_EXACTSOLVER_H
+#define TARVEX_TOOLS_ATTACK_FLOW_SOLVE_EXACTSOLVER_H
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "distributions/RandomNumberGenerator.h"
+#include "results/Results.h"
+
+class BaseActionClass;
+class BaseGroupClass;
+class BaseKORVELAction;
+class PerformanceVariableNode;
+class PerformanceVariableWorker;
+class SimulatorClass;
+
+namespace solver {
+
+// A uniform generator that returns prepared values. Draws beyond the
+// prepared ones return 0.5 and are counted, so that the caller can tell
+// exactly how many uniforms an operation used.
+class ScriptedGenerator : public RandomNumberGenerator {
+ public:
+  double rnd() override;
+  void srnd(std::uint32_t) override {}
+
+  void Script(double u) { script_.push_back(u); }
+  // Forgets unused values and zeroes the counters.
+  void Reset();
+  int Draws() const { return draws_; }
+  int Unscripted() const { return unscripted_; }
+
+ private:
+  std::deque<double> script_;
+  int draws_ = 0;
+  int unscripted_ = 0;
+};
+
+// Installs a ScriptedGenerator as the process-wide generator for its
+// lifetime. The generator it replaces is destroyed by the holder, so on
+// leaving a fresh default generator (lagged Fibonacci, seed 31415, as at
+// program start) is put in place.
+class ScriptedDraws {
+ public:
+  ScriptedDraws();
+  ~ScriptedDraws();
+  ScriptedDraws(const ScriptedDraws&) = delete;
+  ScriptedDraws& operator=(const ScriptedDraws&) = delete;
+  ScriptedGenerator& generator() { return *generator_; }
+
+ private:
+  ScriptedGenerator* generator_;  // owned by the process-wide holder
+};
+
+// True when every action's delay is deterministic (2) or zero (18);
+// otherwise false with a message naming the first other action.
+bool CheckDelayKinds(BaseActionClass* const* actions, int count, std::string* error);
+// True when sampling every action's delay draws no uniform and gives a
+// finite, non-negative delay; otherwise false with a message naming the
+// action. The scripted generator must be the installed one.
+bool CheckDelaysDrawNothing(BaseActionClass* const* actions, int count, ScriptedGenerator& generator,
+                            std::string* error);
+
+struct SolveOptions {
+  // Also key branches on hidden enabling flags that cannot influence the
+  // run (see ExactSolver.cpp); a check of that argument.
+  bool keyAllHiddenFlags = false;
+  // Limits that turn a runaway exploration into an error.
+  long long maxBranches = 20000000;
+  long long maxRoundsPerInstant = 100000;
+};
+
+// One round of the exploration: the branches processed together at one
+// event time, and the total probability of all branches (processed now,
+// waiting for later times, or finished) at that moment.
+struct Layer {
+  double time = 0.0;
+  int round = 0;  // rounds at the same time follow chains of zero delays
+  long long branches = 0;
+  double mass = 0.0;
+};
+
+struct SolveStats {
+  long long expanded = 0;    // distinct (state, schedule) branches expanded
+  long long successors = 0;  // successor branches generated, before merging
+  long long finished = 0;    // successors that reached the end time or ran dry
+  std::vector<Layer> layers;
+  // Per node: the probability with which the node was observed (1 for every
+  // node whose instant lies before the end of the run).
+  std::vector<double> coverage;
+};
+
+class ExactSolver {
+ public:
+  // The simulator must be fully set up (its constructor done) and not run.
+  explicit ExactSolver(SimulatorClass& sim, SolveOptions options = SolveOptions());
+  ~ExactSolver();
+  ExactSolver(const ExactSolver&) = delete;
+  ExactSolver& operator=(const ExactSolver&) = delete;
+
+  // Computes every node's exact mean and variance. False, with a message,
+  // when the model is outside what the solver handles or the exploration
+  // goes wrong; the model is left in its initial state either way.
+  bool Solve(StudyResults* results, std::string* error);
+  const SolveStats& stats() const { return stats_; }
+
+ private:
+  struct Snapshot;
+  struct Branch;
+  struct Unit;
+  struct Observed;
+  struct Accumulator;
+  using Bucket = std::map<std::string, Branch>;
+
+  bool Prepare(std::string* error);
+  bool Explore(std::string* error);
+  bool Expand(const Branch& branch, double time, std::map<double, Bucket>& pending,
+              std::string* error);
+  // Fires one (event, member) choice of the branch and files the successor.
+  bool Successor(const Branch& branch, int unit, double tieU, bool tieScripted,
+                 BaseGroupClass* member, double memberU, double probability,
+                 std::map<double, Bucket>& pending, std::string* error);
+  // Files the driver's current situation, reached at time now with the
+  // given probability: observed, then finished or queued for its next event.
+  bool Settle(double probability, double now, std::map<double, Bucket>& pending,
+              std::string* error);
+  void Capture(Snapshot* s);
+  void Restore(const Snapshot& s);
+  std::string Key(const Snapshot& s) const;
+  // Tied events at the head of the event list, in the order the list walks
+  // them; heap indices.
+  std::vector<int> HeadTies() const;
+  // Credits the current state to the nodes whose instant lies in [from, to).
+  void Observe(double probability, double from, double to);
+  int UnitIndex(BaseActionClass* unit) const;
+  void Finish();
+
+  SimulatorClass& sim_;
+  SolveOptions options_;
+  std::unique_ptr<ScriptedDraws> draws_;
+  std::vector<Unit> units_;
+  std::vector<BaseKORVELAction*> formalismActions_;
+  std::vector<Observed> observed_;  // considered nodes, by instant
+  std::vector<Accumulator> sums_;   // per node of the reward model
+  std::string initialState_;
+  double endTime_ = 0.0;
+  double finishedMass_ = 0.0;
+  SolveStats stats_;
+};
+
+}  // namespace solver
+
+#endif

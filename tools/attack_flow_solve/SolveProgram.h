@@ -1,0 +1,46 @@
+// The attack_flow_solve program: its options, the set-up of the model and
+// the output of the exact results.
+//
+// Exit status: 0 solved (or --help); 1 the model cannot be solved exactly or
+// a result file cannot be written; 2 bad options.
+#ifndef TARVEX_TOOLS_ATTACK_FLOW_SOLVE_SOLVEPROGRAM_H
+#define TARVEX_TOOLS_ATTACK_FLOW_SOLVE_SOLVEPROGRAM_H
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+class SimulatorClass;
+
+namespace solver {
+
+const int kExitSolved = 0;
+const int kExitUnsolvable = 1;
+const int kExitBadOptions = 2;
+
+struct ProgramOptions {
+  bool help = false;
+  bool csv = false;
+  std::string csvPath;  // "-" for standard output
+  bool json = false;
+  std::string jsonPath;
+};
+
+// kExitSolved when the options are good; kExitBadOptions with a message
+// otherwise. A repeated option takes its last value.
+int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* error);
+void PrintUsage(std::ostream& out);
+
+// The driver with the study, reward model, model, units, connectivity and
+// event list set up exactly as for a terminating simulation; its progress
+// lines are kept off standard output. Only one may exist per process.
+std::unique_ptr<SimulatorClass> BuildSimulator();
+// Destroys it, again without progress lines.
+void DestroySimulator(std::unique_ptr<SimulatorClass>& sim);
+
+// The whole program; returns the exit status.
+int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+}  // namespace solver
+
+#endif
