@@ -18,7 +18,8 @@ class PostselectGroup : public BaseGroupClass {
   BaseActionClass* Fire() override;
   int Rank() override { return 1; }
 
- private:
+ protected:
+  // The first member, which must exist.
   BaseGroupClass* first(const char* operation);
 };
 

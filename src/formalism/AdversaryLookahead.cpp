@@ -22,8 +22,8 @@ namespace {
 const double kMostNegative = -DBL_MAX;
 
 std::vector<char> saveImage(KORVELModel* model) {
-  std::vector<char> image(model->StateSize() > 0 ? model->StateSize() : 1);
-  model->CurrentState(image.data());
+  std::vector<char> image(model->ImageBound() > 0 ? model->ImageBound() : 1);
+  model->CaptureImage(image.data());
   return image;
 }
 }  // namespace
@@ -234,24 +234,32 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
               << " is below 1; no decision made" << std::endl;
     return;
   }
-  int size = StateSize();
-  std::vector<char> saved = saveImage(this);
+  // The state image, on the stack for models of usual size.
+  char local[256];
+  std::vector<char> large;
+  char* saved = local;
+  if (ImageBound() > static_cast<int>(sizeof local)) {
+    large.resize(ImageBound());
+    saved = large.data();
+  }
+  int size = CaptureImage(saved);
   Step* chosen = nullptr;
 
   if (mode == 3) {
-    std::string key(saved.data(), size > 0 ? size : 0);
-    auto hit = cache.find(key);
-    if (hit != cache.end()) {
-      if (hit->second >= 0) chosen = decisionSteps[hit->second][0];
-    } else {
-      double payoff = kMostNegative;
-      double cost = kMostNegative;
-      double detection = kMostNegative;
-      exploreStateSpace(planningHorizon, &chosen, &payoff, &cost, &detection);
-      cache.emplace(std::move(key), chosen ? chosen->decisionIndex : -1);
+    size_t length = size > 0 ? size : 0;
+    if (const int* hit = cache.find(saved, length)) {
+      // Nothing was searched, so the state is as it was: mark at once.
+      if (*hit >= 0) chosen = decisionSteps[*hit][0];
+      markDecision(chosen);
+      return;
     }
+    double payoff = kMostNegative;
+    double cost = kMostNegative;
+    double detection = kMostNegative;
+    exploreStateSpace(planningHorizon, &chosen, &payoff, &cost, &detection);
+    cache.insert(saved, length, chosen ? chosen->decisionIndex : -1);
   } else if (rootNode && rootNode->getModel() == this &&
-             std::memcmp(rootNode->stateData(), saved.data(), size) == 0) {
+             std::memcmp(rootNode->stateData(), saved, size) == 0) {
     chosen = rootNode->bestStep;
   } else if (mode == 0 || (planningHorizon == 1 && (mode == 1 || mode == 2))) {
     double payoff = kMostNegative;
@@ -261,14 +269,14 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
     delete rootNode;
     rootNode = nullptr;
     auto* root = new ExploreNode(nullptr, 0, 0, 0, 0, 0, 0, this);
-    std::memcpy(root->stateData(), saved.data(), size);
+    std::memcpy(root->stateData(), saved, size);
     root->bestStep = chosen;
   } else if (mode == 1 || mode == 2) {
     if (!rootNode || rootNode->getModel() != this) {
       delete rootNode;
       rootNode = nullptr;
       auto* root = new ExploreNode(nullptr, 0, 0, 0, 0, 0, 0, this);
-      std::memcpy(root->stateData(), saved.data(), size);
+      std::memcpy(root->stateData(), saved, size);
       if (mode == 1) buildStateTree(rootNode, planningHorizon);
     } else {
       ExploreNode::updateRoot(this);
@@ -283,7 +291,11 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
     return;  // unknown mode: nothing is decided and nothing changed
   }
 
-  SetState(saved.data());
+  SetState(saved);
+  markDecision(chosen);
+}
+
+void KORVELModel::markDecision(Step* chosen) {
   if (!chosen) {
     std::cerr << "!! KORVELModel::recalculateAdversaryDecisionWeights(): no decision is feasible"
               << " in the current state of model " << (getName() ? getName() : "")

@@ -9,7 +9,7 @@
 #include "formalism/BaseKORVELAction.h"
 #include "formalism/ExploreNode.h"
 
-std::map<std::string, int> KORVELModel::cache;
+DecisionCache KORVELModel::cache;
 
 KORVELModel::KORVELModel(const char* name, int numSVs, KORVELStateVariable** svs, int numActions,
                          BaseKORVELAction** actions, int numGroupsArg, BaseGroupClass** groups,
@@ -42,6 +42,7 @@ void KORVELModel::commonInit(const char* name, int numSVs, KORVELStateVariable**
     numGoals = numGoalsArg;
 
     stateVariables.assign(svs, svs + numSVs);
+    imageVersion_ = ~0u;
 
     actionArray_.assign(actions, actions + numActionsArg);
     for (BaseActionClass* a : actionArray_) a->Model = this;
@@ -74,6 +75,7 @@ void KORVELModel::commonInit(const char* name, int numSVs, KORVELStateVariable**
 
 void KORVELModel::setSVs(KORVELStateVariable** svs) {
   for (size_t i = 0; i < stateVariables.size(); i++) stateVariables[i] = svs[i];
+  imageVersion_ = ~0u;
 }
 
 void KORVELModel::setGoals(Goal** g) {
@@ -115,22 +117,46 @@ int KORVELModel::StateSize() {
   return size;
 }
 
-void KORVELModel::CurrentState(void* buffer) {
-  char* p = static_cast<char*>(buffer);
-  for (KORVELStateVariable* sv : stateVariables) {
-    if (sv->getShared()) continue;
-    sv->CurrentState(p);
-    p += sv->StateSize();
+void KORVELModel::SetState(void* buffer) {
+  if (imageVersion_ != BaseStateVariableClass::LayoutVersion) RebuildImageLayout();
+  if (imageBlock_) {
+    std::memcpy(imageBlock_, buffer, imageValues_.size() * sizeof(short));
+    return;
+  }
+  const char* p = static_cast<const char*>(buffer);
+  for (short* v : imageValues_) {
+    std::memcpy(v, p, sizeof(short));
+    p += sizeof(short);
   }
 }
 
-void KORVELModel::SetState(void* buffer) {
-  char* p = static_cast<char*>(buffer);
-  for (KORVELStateVariable* sv : stateVariables) {
-    if (sv->getShared()) continue;
-    sv->SetState(p);
-    p += sv->StateSize();
+void KORVELModel::RebuildImageLayout() {
+  std::vector<KORVELStateVariable*> inImage;
+  for (KORVELStateVariable* sv : stateVariables)
+    if (!sv->getShared()) inImage.push_back(sv);
+
+  // Gather the values into one block, unless they are there already. Only
+  // variables that own their value (not merged into a group) can move.
+  imageBlock_ = nullptr;
+  bool movable = !inImage.empty();
+  for (KORVELStateVariable* sv : inImage)
+    if (!sv->getStored()) movable = false;
+  bool together = movable;
+  for (size_t i = 1; together && i < inImage.size(); i++)
+    if (inImage[i]->getValuePointer() != inImage[0]->getValuePointer() + i) together = false;
+  if (movable && !together) {
+    // Earlier blocks stay alive: values of variables that left the image
+    // since (group heads) may still live there.
+    valueBlocks_.emplace_back(new short[inImage.size()]);
+    short* block = valueBlocks_.back().get();
+    for (size_t i = 0; i < inImage.size(); i++) inImage[i]->RelocateValue(block + i);
+    together = true;
   }
+  if (together) imageBlock_ = inImage[0]->getValuePointer();
+
+  imageValues_.clear();
+  for (KORVELStateVariable* sv : inImage) imageValues_.push_back(sv->getValuePointer());
+  imageVersion_ = BaseStateVariableClass::LayoutVersion;
 }
 
 bool KORVELModel::CompareState(void* a, void* b) {

@@ -6,12 +6,14 @@
 #ifndef TARVEX_FORMALISM_KORVELMODEL_H
 #define TARVEX_FORMALISM_KORVELMODEL_H
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/BaseModelClass.h"
+#include "formalism/DecisionCache.h"
 #include "formalism/BeginAdversaryDecision.h"
 #include "formalism/Goal.h"
 #include "formalism/KORVELStateVariable.h"
@@ -49,8 +51,9 @@ class KORVELModel : public BaseModelClass {
     int size;
   };
 
-  // The look-ahead's cache: state image -> index of the decision taken there.
-  static std::map<std::string, int> cache;
+  // The look-ahead's cache: state image -> index of the decision taken there
+  // (-1 where no decision was feasible).
+  static DecisionCache cache;
 
   KORVELModel() = default;
   KORVELModel(const char* name, int numSVs, KORVELStateVariable** svs, int numActions,
@@ -69,7 +72,26 @@ class KORVELModel : public BaseModelClass {
   void setSteps(Step** steps);
 
   void listModels(const char* name, List<BaseModelClass>* out) override;
-  void CurrentState(void* buffer) override;
+  void CurrentState(void* buffer) override { CaptureImage(static_cast<char*>(buffer)); }
+  // Writes the state image and returns its length in bytes (at most
+  // ImageBound()).
+  int CaptureImage(char* out) {
+    if (imageVersion_ != BaseStateVariableClass::LayoutVersion) RebuildImageLayout();
+    int n = static_cast<int>(imageValues_.size() * sizeof(short));
+    if (imageBlock_) {
+      std::memcpy(out, imageBlock_, n);
+      return n;
+    }
+    char* p = out;
+    for (const short* v : imageValues_) {
+      std::memcpy(p, v, sizeof(short));
+      p += sizeof(short);
+    }
+    return n;
+  }
+  // An upper bound of the image length: every formalism variable's image
+  // is one short.
+  int ImageBound() const { return static_cast<int>(sizeof(short) * stateVariables.size()); }
   void listActions(List<BaseActionClass>* out) override;
   void listGroups(List<BaseGroupClass>* out) override;
   void SetState(void* buffer) override;
@@ -114,6 +136,8 @@ class KORVELModel : public BaseModelClass {
   void computePathAttractivenessBounds(int horizon);
   void computeBounds(ExploreNode* node, int depth, int decision);
   void useBoundsToDecide(int horizon);
+  // Marks the chosen decision (reports a state where none is feasible).
+  void markDecision(Step* chosen);
   // Forgets every cached decision (for a model whose parameters changed).
   static void ClearCache() { cache.clear(); }
 
@@ -143,6 +167,16 @@ class KORVELModel : public BaseModelClass {
   BeginAdversaryDecision* beginAdversaryDecision = nullptr;
 
  private:
+  // The image is the values of the unshared variables in order. The model
+  // keeps those values side by side in a block it owns (the variables'
+  // registered pointers follow them there), so that the image is one copy;
+  // the layout is worked out again whenever any variable's sharing changes.
+  void RebuildImageLayout();
+  std::vector<short*> imageValues_;
+  short* imageBlock_ = nullptr;
+  std::vector<std::unique_ptr<short[]>> valueBlocks_;
+  unsigned imageVersion_ = ~0u;
+
   // Storage behind the base class's action and group arrays.
   std::vector<BaseActionClass*> actionArray_;
   std::vector<BaseGroupClass*> groupArray_;

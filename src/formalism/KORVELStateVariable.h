@@ -5,6 +5,8 @@
 #ifndef TARVEX_FORMALISM_KORVELSTATEVARIABLE_H
 #define TARVEX_FORMALISM_KORVELSTATEVARIABLE_H
 
+#include <cstring>
+
 #include "state/SharableSV.h"
 
 class KORVELStateVariable : public SharableSV<short> {
@@ -16,6 +18,12 @@ class KORVELStateVariable : public SharableSV<short> {
     registerPointer(&mark);
     *mark = value;
   }
+
+  // The image of a formalism variable is its 2-byte value; final, so that
+  // the model copies its state image without virtual calls.
+  int StateSize() final { return sizeof(short); }
+  void SetState(void* from) final { std::memcpy(Value, from, sizeof(short)); }
+  void CurrentState(void* to) final { std::memcpy(to, Value, sizeof(short)); }
 
   short getMark() const { return *mark; }
   void setMark(short v) { *mark = v; }

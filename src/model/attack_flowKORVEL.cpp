@@ -355,15 +355,17 @@ attack_flowKORVEL::attack_flowKORVEL() {
     Decisions[i] = decisions[i];
     owned_.emplace_back(decisions[i]);
   }
-  PostselectGroup* decisionGroup = nullptr;
-  std::vector<PostselectGroup*> outcomeGroups;
+  // The groups know their members' classes, so they call them directly.
+  using OutcomeGroup = TypedPostselectGroup<attack_flowStep>;
+  using DecisionGroup = TypedPostselectGroup<attack_flowDecision>;
+  std::vector<OutcomeGroup*> outcomeGroups;
   for (const DecisionData& d : kDecisions) {
     if (!d.groupName) continue;
-    auto* g = new PostselectGroup();
+    auto* g = new OutcomeGroup();
     owned_.emplace_back(g);
     outcomeGroups.push_back(g);
   }
-  decisionGroup = new PostselectGroup();
+  auto* decisionGroup = new DecisionGroup();
   owned_.emplace_back(decisionGroup);
   for (attack_flowStep* s : Steps) s->model = this;
   for (attack_flowDecision* d : Decisions) d->model = this;
@@ -376,7 +378,7 @@ attack_flowKORVEL::attack_flowKORVEL() {
       GroupList[d] = Steps[data.firstStep];
       continue;
     }
-    PostselectGroup* g = outcomeGroups[nextGroup++];
+    OutcomeGroup* g = outcomeGroups[nextGroup++];
     g->initialize(data.numSteps, data.groupName);
     for (int o = 0; o < data.numSteps; o++) g->appendGroup(Steps[data.firstStep + o]);
     GroupList[d] = g;

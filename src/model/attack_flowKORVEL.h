@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "base/PostselectGroup.h"
+#include "base/TypedPostselectGroup.h"
 #include "formalism/Access.h"
 #include "formalism/AdversaryDecision.h"
 #include "formalism/BeginAdversaryDecision.h"
@@ -40,16 +40,19 @@ class attack_flowStep : public Step {
  public:
   attack_flowStep(const char* name, int groupId, double duration);
 
-  bool Enabled() override {
+  // Final, so that the outcome groups call them directly.
+  bool Enabled() final {
     wasEnabled = enabled;
     enabled = *chosen > 0;
     return enabled;
   }
-  double Weight() override { return getOutcomeProbability(); }
-  int Rank() override { return 1; }
-  bool ReactivationPredicate() override { return false; }
-  bool ReactivationFunction() override { return false; }
-  double SampleDistribution() override;
+  double Weight() final { return getOutcomeProbability(); }
+  int Rank() final { return 1; }
+  bool ReactivationPredicate() final { return false; }
+  bool ReactivationFunction() final { return false; }
+  double SampleDistribution() final;
+  bool EnablingChange() final { return BaseKORVELAction::EnablingChange(); }
+  bool SelectAction() final { return BaseKORVELAction::SelectAction(); }
   double* ReturnDistributionParameters() override {
     params[0] = duration;
     return params;
@@ -77,16 +80,19 @@ class attack_flowDecision : public AdversaryDecision {
  public:
   explicit attack_flowDecision(const char* name);
 
-  bool Enabled() override {
+  // Final, so that the decision group calls them directly.
+  bool Enabled() final {
     wasEnabled = enabled;
     enabled = *makeDecision > 0;
     return enabled;
   }
-  double Weight() override { return static_cast<double>(*weight); }
-  int Rank() override { return 1; }
-  bool ReactivationPredicate() override { return false; }
-  bool ReactivationFunction() override { return false; }
-  double SampleDistribution() override { return 0.0; }
+  double Weight() final { return static_cast<double>(*weight); }
+  int Rank() final { return 1; }
+  bool ReactivationPredicate() final { return false; }
+  bool ReactivationFunction() final { return false; }
+  double SampleDistribution() final { return 0.0; }
+  bool EnablingChange() final { return BaseKORVELAction::EnablingChange(); }
+  bool SelectAction() final { return BaseKORVELAction::SelectAction(); }
   double* ReturnDistributionParameters() override { return nullptr; }
   BaseActionClass* Fire() override {
     makeDecision.set(*makeDecision - 1);

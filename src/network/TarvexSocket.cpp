@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -141,7 +142,9 @@ bool TarvexSocket::Accept(TarvexSocket& connection) {
   return true;
 }
 
-bool TarvexSocket::Connect(const char* host, int port) {
+bool TarvexSocket::Connect(const char* host, int port) { return Connect(host, port, true); }
+
+bool TarvexSocket::Connect(const char* host, int port, bool reportFailure) {
   int err = EINVAL;
   if (port >= 0 && port <= 65535) {
     addrinfo hints;
@@ -178,6 +181,7 @@ bool TarvexSocket::Connect(const char* host, int port) {
   }
   if (err == 0) return true;
   SetError(kConnectError);
+  if (!reportFailure) return false;
   std::fprintf(stderr, "error in connect: errno=%d\n", err);
   std::fflush(stderr);
   return false;
@@ -218,6 +222,39 @@ bool TarvexSocket::Select(int timeoutMs) {
   std::fprintf(stderr, "error in select%d\n", err);
   std::fflush(stderr);
   return false;
+}
+
+int TarvexSocket::SelectMany(TarvexSocket* const* sockets, int n, int timeoutMs, bool* readable) {
+  if (n < 0 || (n > 0 && (sockets == nullptr || readable == nullptr))) return -1;
+  std::vector<pollfd> watched;
+  std::vector<int> owner;
+  watched.reserve(static_cast<size_t>(n));
+  owner.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; i++) {
+    readable[i] = false;
+    if (sockets[i] == nullptr || sockets[i]->Descriptor < 0) continue;
+    watched.push_back(pollfd{sockets[i]->Descriptor, POLLIN, 0});
+    owner.push_back(i);
+  }
+  const int r = ::poll(watched.empty() ? nullptr : watched.data(), watched.size(),
+                       timeoutMs < 0 ? -1 : timeoutMs);
+  if (r < 0) {
+    if (errno == EINTR) return 0;
+    const int err = errno;
+    std::fprintf(stderr, "error in select%d\n", err);
+    std::fflush(stderr);
+    return -1;
+  }
+  int ready = 0;
+  for (size_t k = 0; k < watched.size(); k++) {
+    // As in Select: end of stream, a reset or a pending error count as
+    // readable, and the next read reports them.
+    if (watched[k].revents != 0 && (watched[k].revents & POLLNVAL) == 0) {
+      readable[owner[k]] = true;
+      ready++;
+    }
+  }
+  return ready;
 }
 
 int TarvexSocket::Recv(char* buf, int n) {

@@ -46,12 +46,24 @@ class TarvexSocket {
   // the object has none. On failure the descriptor is closed, so the call
   // may simply be repeated later.
   bool Connect(const char* host, int port);
+  // The same; with reportFailure false a failure records its error text but
+  // prints nothing, for callers that expect to retry (a server that has
+  // announced its port may not be listening yet).
+  bool Connect(const char* host, int port, bool reportFailure);
 
   // Waits until the socket is readable: data or end of stream on a
   // connection, a pending connection on a listener. Returns false when the
   // time runs out. 0 polls without waiting; a negative timeout waits without
   // limit. An interrupted wait resumes for the time that is left.
   bool Select(int timeoutMs);
+
+  // Waits until at least one of n sockets is readable, in the sense of
+  // Select. Null entries and sockets without a descriptor are skipped (their
+  // readable flag is false). readable[i] tells about sockets[i]. Returns the
+  // number of readable sockets; 0 when the time ran out or a signal
+  // interrupted the wait (callers then look at what the signal changed);
+  // -1 on failure. A negative timeout waits without limit; 0 polls.
+  static int SelectMany(TarvexSocket* const* sockets, int n, int timeoutMs, bool* readable);
 
   // One read of at most n bytes: the count, 0 at end of stream (not an
   // error), negative on failure.

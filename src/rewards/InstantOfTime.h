@@ -19,6 +19,7 @@ class InstantOfTime : public PerformanceVariableWorker {
       Square = Value * Value;
     }
   }
+  bool AccumulateKeepsNoHistory() const override { return true; }
   void CurrentReward() override {
     Value = Reward_Function();
     Square = Value * Value;

@@ -1,5 +1,6 @@
 #include "rewards/PVModel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -52,6 +53,10 @@ bool PVModel::CompareState(void* a, void* b) {
 // ---- building ----------------------------------------------------------
 
 void PVModel::CreatePVList(int numPVs, bool expandTimePoints) {
+  // Node ids index the per-node sets of the actions, which have one entry
+  // per node of this model: the ids of every reward model count from 0,
+  // even when an earlier one was built in the same process.
+  PerformanceVariableNode::the_id = 0;
   PVList.clear();
   PVList.reserve(100);
   for (int pv = 0; pv < numPVs; pv++) {
@@ -63,6 +68,7 @@ void PVModel::CreatePVList(int numPVs, bool expandTimePoints) {
       for (int t = 1; t < n; t++) PVList.push_back(createPVNode(pv, t));
   }
   NumPVs = static_cast<int>(PVList.size());
+  for (PerformanceVariableNode* node : PVList) node->Owner = this;
 }
 
 void PVModel::Initialize() {
@@ -178,8 +184,12 @@ void PVModel::MakeImpulseAffectedLists() {
 }
 
 void PVModel::CreateTotalPVAffectsList(BaseActionClass* a) {
-  if (a->AffectedNodesByRateReward.size() == 0 && a->AffectedNodesByImpulseReward.size() == 0)
+  if (a->AffectedNodesByRateReward.size() == 0 && a->AffectedNodesByImpulseReward.size() == 0) {
+    // An action that changes no node keeps an empty set, frozen like the
+    // others so that it can be read.
+    if (!a->AffectedNodes.isFrozen()) a->AffectedNodes.NoMoreModifications();
     return;
+  }
   TARVEX_ASSERT(a->AffectedNodes.empty(), "Action->AffectedNodes.empty()", "PVModel");
   for (int i = 0; i < a->AffectedNodesByRateReward.size(); i++)
     a->AffectedNodes.insert(a->AffectedNodesByRateReward[i]);
@@ -214,10 +224,35 @@ void PVModel::ConsiderOnly(const int* indices, int count) {
   ConsideredPVs.clear();
   if (!indices) {
     ConsideredPVs.assign(PVList.begin(), PVList.end());
-    return;
+  } else {
+    ConsideredPVs.reserve(count > 0 ? count : 0);
+    for (int i = 0; i < count; i++) ConsideredPVs.push_back(PVList[indices[i]]);
   }
-  ConsideredPVs.reserve(count > 0 ? count : 0);
-  for (int i = 0; i < count; i++) ConsideredPVs.push_back(PVList[indices[i]]);
+  fastAccumulate_ = true;
+  for (PerformanceVariableNode* node : ConsideredPVs) {
+    if (node->SteadyStateFlag == 1) fastAccumulate_ = false;
+    node->CompletionOnly = node->OnlyCompletionCounts();
+  }
+  byStartTime_ = ConsideredPVs;
+  std::stable_sort(byStartTime_.begin(), byStartTime_.end(),
+                   [](const PerformanceVariableNode* a, const PerformanceVariableNode* b) {
+                     return a->StartTime < b->StartTime;
+                   });
+  active_.clear();
+  active_.reserve(ConsideredPVs.size());
+  accumulationDirty_ = true;
+}
+
+void PVModel::ActivateReachedNodes(double time) {
+  if (accumulationDirty_) {
+    accumulationDirty_ = false;
+    pending_ = 0;
+    active_.clear();
+  }
+  while (pending_ < byStartTime_.size() && !(time < byStartTime_[pending_]->StartTime)) {
+    PerformanceVariableNode* node = byStartTime_[pending_++];
+    if (node->NodeState != NodeDone) active_.push_back(node);
+  }
 }
 
 // ---- running -----------------------------------------------------------
@@ -228,9 +263,27 @@ BaseActionClass* PVModel::FireAction(BaseActionClass* action, double time) {
   return LastFiredAction;
 }
 
-void PVModel::Accumulate(double time) {
-  for (PerformanceVariableNode* node : ConsideredPVs)
-    node->Accumulate(time, LastActionTime, LastFiredAction);
+void PVModel::AccumulateNodes(double time) {
+  if (!fastAccumulate_) {
+    for (PerformanceVariableNode* node : ConsideredPVs)
+      node->Accumulate(time, LastActionTime, LastFiredAction);
+    return;
+  }
+  ActivateReachedNodes(time);
+  // Visit the reached nodes; those that complete leave the active set. A
+  // node whose observation only its completing call takes is merely marked
+  // accumulating by a call that does not complete it (its workers would
+  // compute a value that the completing call computes again).
+  size_t kept = 0;
+  for (size_t i = 0; i < active_.size(); i++) {
+    PerformanceVariableNode* node = active_[i];
+    if (node->CompletionOnly)
+      node->AccumulateInstant(time, LastActionTime);
+    else
+      node->Accumulate(time, LastActionTime, LastFiredAction);
+    if (node->NodeState != NodeDone) active_[kept++] = node;
+  }
+  active_.resize(kept);
 }
 
 void PVModel::EndAccumulate(double time) {

@@ -39,7 +39,13 @@ class PVModel : public BaseModelClass {
 
   // Running.
   BaseActionClass* FireAction(BaseActionClass* action, double time);
-  void Accumulate(double time);
+  void Accumulate(double time) {
+    // Most firings fall between observation instants: nothing to visit.
+    if (fastAccumulate_ && !accumulationDirty_ && active_.empty() &&
+        (pending_ == byStartTime_.size() || time < byStartTime_[pending_]->StartTime))
+      return;
+    AccumulateNodes(time);
+  }
   void EndAccumulate(double time);
   void PVReset();
   void SteadyState();
@@ -63,6 +69,10 @@ class PVModel : public BaseModelClass {
 
   void WritePVTypeFile(const char* fileName);
   void Destruct();
+
+  // Called by a node when it is reset: the nodes an accumulation can change
+  // are worked out afresh.
+  void NodeWasReset() { accumulationDirty_ = true; }
 
   BaseModelClass* getChildModel() const { return ChildModel; }
   int getNumPVs() const { return NumPVs; }
@@ -93,6 +103,23 @@ class PVModel : public BaseModelClass {
   std::vector<PerformanceVariableNode*> ConsideredPVs;
 
  private:
+  // Accumulation visits only the nodes it can change. Within a replication
+  // time only advances, and a node changes only once simulated time has
+  // reached its start time and until it is done; the considered nodes are
+  // therefore kept in order of start time, `pending_` marking the first one
+  // whose window simulated time has not reached yet, and `active_` holding
+  // the reached nodes that are not done. Nodes are independent of each
+  // other, so visiting only these gives the same results as visiting all.
+  // Steady-state nodes slide their windows: with any of them considered,
+  // every considered node is visited.
+  void ActivateReachedNodes(double time);
+  void AccumulateNodes(double time);
+  bool fastAccumulate_ = false;
+  bool accumulationDirty_ = true;
+  std::vector<PerformanceVariableNode*> byStartTime_;
+  size_t pending_ = 0;
+  std::vector<PerformanceVariableNode*> active_;
+
   int IndexOf(BaseActionClass* action) const;
   BaseActionClass* ActionAt(int index);
   bool destructed_ = false;

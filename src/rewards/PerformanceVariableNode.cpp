@@ -6,6 +6,7 @@
 #include "base/BaseActionClass.h"
 #include "base/BaseModelClass.h"
 #include "base/StandardErrors.h"
+#include "rewards/PVModel.h"
 
 int PerformanceVariableNode::the_id = 0;
 
@@ -216,7 +217,8 @@ void PerformanceVariableNode::CommonAccumulate(double now, double lastTime, Base
     Value += weight * sum;
     Square += weight * (sum * sum);
   }
-  if (ImpulseAffectedBy(action)) {
+  // Only a node with impulse rewards can be in an action's impulse set.
+  if (NumImpulses > 0 && ImpulseAffectedBy(action)) {
     const std::vector<int>& impulses = action->ImpulseTableA[Id];
     const std::vector<std::vector<int>>& workers = action->ImpulseTableB[Id];
     for (size_t k = 0; k < impulses.size(); k++) {
@@ -252,6 +254,13 @@ void PerformanceVariableNode::Accumulate(double now, double lastTime, BaseAction
   if (now < StartTime) return;
   CommonAccumulate(now, lastTime, lastAction);
   UpdateAccumulate(now);
+}
+
+bool PerformanceVariableNode::OnlyCompletionCounts() const {
+  if (Type != InstantOfTimeReward || NumImpulses > 0) return false;
+  for (int i = 0; i < NumWorkers; i++)
+    if (!Workers[i] || !Workers[i]->AccumulateKeepsNoHistory()) return false;
+  return true;
 }
 
 void PerformanceVariableNode::UpdateAccumulate(double now) {
@@ -303,6 +312,7 @@ void PerformanceVariableNode::CurrentReward(BaseActionClass* lastAction) {
 }
 
 void PerformanceVariableNode::Reset() {
+  if (Owner) Owner->NodeWasReset();
   NodeState = NodeWaiting;
   Value = 0;
   Square = 0;

@@ -17,6 +17,7 @@
 
 class BaseActionClass;
 class BaseModelClass;
+class PVModel;
 
 // 0: instant of time (the reward of the state at one instant); any other
 // value accumulates the workers' weighted rewards at every step.
@@ -83,6 +84,39 @@ class PerformanceVariableNode {
   void EndAccumulate(double now, double lastTime, BaseActionClass* lastAction);
   void CurrentReward(BaseActionClass* lastAction);
   void UpdateAccumulate(double now);
+  // True when an accumulation that leaves the node accumulating changes
+  // nothing but its state: an instant-of-time node without impulses whose
+  // workers keep no history. Its observation is taken by the call that
+  // completes it.
+  bool OnlyCompletionCounts() const;
+  // Accumulate for a node of that kind (CompletionOnly): the same
+  // operations in the same order, without the general case's branches.
+  void AccumulateInstant(double now, double lastTime) {
+    if (NodeState == NodeDone || now < StartTime) return;
+    if (!(now > StopTime)) {
+      NodeState = NodeAccumulating;
+      return;
+    }
+    double sum = 0;
+    for (int i = 0; i < NumWorkers; i++) {
+      PerformanceVariableWorker* w = Workers[i].get();
+      w->Accumulate(now, lastTime);
+      sum += w->Value;
+    }
+    NodeState = NodeDone;
+    if (NumWorkers > 0) {
+      double total = 0;
+      for (int i = 0; i < NumWorkers; i++) total += Workers[i]->Value;
+      double weight = Workers[0]->Weight;
+      Value += weight * total;
+      Square += weight * (total * total);
+    }
+    (void)sum;
+    ImpulseValue = 0;
+    ImpulseSquare = 0;
+    Value += ImpulseValue;
+    Square += ImpulseSquare;
+  }
 
   RewardType GetRewardType() const { return Type; }
   int GetNumTimePoints() const { return NumTimePoints; }
@@ -90,6 +124,12 @@ class PerformanceVariableNode {
   double GetStopTime(int i) const { return StopTimes[i]; }
   const char* getName() const { return Name.c_str(); }
 
+  // Set by the reward model from OnlyCompletionCounts() once the node is
+  // built.
+  bool CompletionOnly = false;
+  // The reward model that owns the node; told when the node is reset, so
+  // that it can keep track of which nodes an accumulation can change.
+  PVModel* Owner = nullptr;
   BaseModelClass** TopModelSlot = nullptr;
   std::string Name;
   double Value = 0.0;

@@ -23,6 +23,10 @@ class PerformanceVariableWorker {
     Value = 0.0;
     Square = 0.0;
   }
+  // True when Accumulate sets Value and Square from the current state alone,
+  // keeping nothing from earlier calls: only its last call before the
+  // observation completes then matters.
+  virtual bool AccumulateKeepsNoHistory() const { return false; }
 
   void DefineName(const char* name, int index) {
     Name = name ? name : "";

@@ -110,6 +110,8 @@ void EventList::FindEquals(int i) {
 
 Event** EventList::Earliest() {
   if (count_ == 0) return nullptr;
+  // A single event ties with nothing.
+  if (count_ == 1) return &heap_[0];
   FindEquals(0);
   if (tieCount_ == 1) {
     tieCount_ = 0;

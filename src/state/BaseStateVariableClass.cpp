@@ -4,6 +4,8 @@
 
 #include "base/BaseActionClass.h"
 
+unsigned BaseStateVariableClass::LayoutVersion = 0;
+
 BaseStateVariableClass::BaseStateVariableClass()
     : SVAffectingActions(new List<BaseActionClass>()), SVEnabledActions(new List<BaseActionClass>()) {}
 

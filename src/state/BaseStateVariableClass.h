@@ -52,9 +52,19 @@ class BaseStateVariableClass {
   std::string getFullName() const;
 
   bool getShared() const { return Shared; }
-  void setShared(bool v) { Shared = v; }
+  void setShared(bool v) {
+    Shared = v;
+    LayoutVersion++;
+  }
   bool getStored() const { return Stored; }
-  void setStored(bool v) { Stored = v; }
+  void setStored(bool v) {
+    Stored = v;
+    LayoutVersion++;
+  }
+  // Changes whenever any variable's sharing (and so where its value lives
+  // and whether it is part of its model's state image) may have changed;
+  // models that cache their image layout compare it.
+  static unsigned LayoutVersion;
   bool getFunctionallyShared() const { return FunctionallyShared; }
   void setFunctionallyShared(bool v) { FunctionallyShared = v; }
   int getSharingCount() const { return SharingCount; }

@@ -29,7 +29,7 @@ class SharableSV : public BaseStateVariableClass {
   SharableSV(const char* name, const char* prefix) : BaseStateVariableClass(name, prefix) { init(); }
 
   ~SharableSV() override {
-    if (Stored) delete Value;
+    if (Stored && ownsValue_) delete Value;
   }
 
   int StateSize() override { return sizeof(T); }
@@ -58,6 +58,18 @@ class SharableSV : public BaseStateVariableClass {
 
   void share(BaseStateVariableClass* other) override;
 
+  // Moves the value into storage that someone else owns and keeps alive
+  // longer than this variable (a model keeping its variables' values side by
+  // side); every registered pointer follows.
+  void RelocateValue(T* place) {
+    if (place == Value) return;
+    *place = *Value;
+    if (ownsValue_) delete Value;
+    ownsValue_ = false;
+    for (const Registration& r : Sharers) *r.address = place;
+    LayoutVersion++;
+  }
+
   SharableSV<T>* getHead() const { return Head; }
   T* getValuePointer() const { return Value; }
   T getValue() const { return *Value; }
@@ -68,6 +80,9 @@ class SharableSV : public BaseStateVariableClass {
   SharableSV<T>* Head = nullptr;
 
  private:
+  // False once the value lives in storage owned elsewhere.
+  bool ownsValue_ = true;
+
   void init() {
     Value = new T(0);
     Head = this;
@@ -80,6 +95,7 @@ template <class T>
 void SharableSV<T>::share(BaseStateVariableClass* otherBase) {
   auto* other = dynamic_cast<SharableSV<T>*>(otherBase);
   TARVEX_ASSERT(other, "otherSV", "SharableSV");
+  LayoutVersion++;  // values move and sharing flags change
 
   // Choose the surviving head S and the head A that it absorbs.
   SharableSV<T>* S;
@@ -109,7 +125,7 @@ void SharableSV<T>::share(BaseStateVariableClass* otherBase) {
   if (S == A) return;  // already one group
 
   // Absorb A's storage: every pointer registered with A now reads S's value.
-  delete A->Value;
+  if (A->ownsValue_) delete A->Value;
   A->Value = nullptr;
   A->Head = S;
   for (const Registration& r : A->Sharers) *r.address = S->Value;
