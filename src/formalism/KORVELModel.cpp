@@ -213,7 +213,8 @@ void KORVELModel::printState(std::ostream* os) {
 }
 
 BaseStateVariableClass** KORVELModel::GetLocalStateVariables(std::ostream*) {
-  return reinterpret_cast<BaseStateVariableClass**>(stateVariables.data());
+  baseVariables_.assign(stateVariables.begin(), stateVariables.end());
+  return baseVariables_.data();
 }
 
 BaseModelClass* KORVELModel::GetChild(int) { TarvexAssertionFailure("false", "KORVELModel", __LINE__); }

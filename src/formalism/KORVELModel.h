@@ -177,6 +177,8 @@ class KORVELModel : public BaseModelClass {
   std::vector<std::unique_ptr<short[]>> valueBlocks_;
   unsigned imageVersion_ = ~0u;
 
+  // The variables as base-class pointers, for GetLocalStateVariables.
+  std::vector<BaseStateVariableClass*> baseVariables_;
   // Storage behind the base class's action and group arrays.
   std::vector<BaseActionClass*> actionArray_;
   std::vector<BaseGroupClass*> groupArray_;

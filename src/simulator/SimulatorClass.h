@@ -61,6 +61,9 @@ class SimulatorClass {
   // ---- the run -----------------------------------------------------------
   void Run();
   void TerminatingSimulation();
+  // One replication from the current (initial) state to the end time, the
+  // nodes completed at the end; the caller collects and resets.
+  void SimulateReplication();
   void SteadyStateSimulation();
 
   // ---- event list, connectivity, step ------------------------------------

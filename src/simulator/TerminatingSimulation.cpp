@@ -17,6 +17,31 @@ void SimulatorClass::HandOverPackets(int k) {
   CheckReportSize(ElapsedCPU);
 }
 
+void SimulatorClass::SimulateReplication() {
+  CurrentTime = 0.0;
+  eventList->ClearEventList();
+  for (BaseActionClass* u : ReactivationList) u->Reactivation = false;
+  ReactivationList.clear();
+
+  if (GenerateCompleteEventList() != 0) {
+    std::cerr << "ERROR: unable to generate event list\n" << std::flush;
+    std::exit(1);
+  }
+  FiredAction = PlaceholderAction.get();
+  const double endTime = pvModel->getMaxStopTime();
+
+  // Events at the end time still fire.
+  CurrentEvent = eventList->Earliest();
+  if (CurrentEvent) {
+    CurrentTime = (*CurrentEvent)->FiringTime;
+    CurrentAction = (*CurrentEvent)->Action;
+    while (!(CurrentTime > endTime))
+      if (SimStep() == 0) break;
+  }
+  Trace->newBatch();
+  pvModel->EndAccumulate(endTime);
+}
+
 void SimulatorClass::TerminatingSimulation() {
   TemplateEvent = std::make_unique<Event>();
   PlaceholderAction = std::make_unique<BaseActionClass>();
@@ -35,28 +60,7 @@ void SimulatorClass::TerminatingSimulation() {
   PerformanceVariableNode** nodes = pvModel->getNodes();
   int k = 0;
   while (StopFlag == kRunning) {
-    CurrentTime = 0.0;
-    eventList->ClearEventList();
-    for (BaseActionClass* u : ReactivationList) u->Reactivation = false;
-    ReactivationList.clear();
-
-    if (GenerateCompleteEventList() != 0) {
-      std::cerr << "ERROR: unable to generate event list\n" << std::flush;
-      std::exit(1);
-    }
-    FiredAction = PlaceholderAction.get();
-    const double endTime = pvModel->getMaxStopTime();
-
-    // Events at the end time still fire.
-    CurrentEvent = eventList->Earliest();
-    if (CurrentEvent) {
-      CurrentTime = (*CurrentEvent)->FiringTime;
-      CurrentAction = (*CurrentEvent)->Action;
-      while (!(CurrentTime > endTime))
-        if (SimStep() == 0) break;
-    }
-    Trace->newBatch();
-    pvModel->EndAccumulate(endTime);
+    SimulateReplication();
 
     for (int i = 0; i < NumPVs; i++) {
       ValuePacket->at(i, k) = nodes[i]->Value;
