@@ -111,6 +111,18 @@ void SimulatorClass::SetUp(int argc, char** argv) {
     std::exit(1);
   }
 
+  // A report must fit one observation record, whose length is a 32-bit
+  // count.
+  long long recordLength = 9 + 7LL * pvModel->getNumPVs() + 8LL * pvModel->getNumPVs() * ReportSize;
+  if (recordLength > 0x7fffffffLL) {
+    std::cout.flush();
+    std::cerr << "ERROR: ReportSize (-n) " << ReportSize << " is too large: a report of "
+              << pvModel->getNumPVs()
+              << " performance variables would exceed the largest observation record"
+              << std::endl;
+    std::exit(1);
+  }
+
   // 3. Result files, opened once the run is known to be possible, so that a
   // refused run leaves existing files alone.
   if (HasASCIIFilename) {
@@ -171,16 +183,6 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   // 15. The nodes observed per replication or batch.
   NumPVs = pvModel->getNumPVs();
 
-  // A report must fit one observation record, whose length is a 32-bit
-  // count.
-  long long recordLength = 9 + 7LL * NumPVs + 8LL * NumPVs * ReportSize;
-  if (recordLength > 0x7fffffffLL) {
-    std::cout.flush();
-    std::cerr << "ERROR: ReportSize (-n) " << ReportSize << " is too large: a report of " << NumPVs
-              << " performance variables would exceed the largest observation record"
-              << std::endl;
-    std::exit(1);
-  }
 }
 
 SimulatorClass::~SimulatorClass() {

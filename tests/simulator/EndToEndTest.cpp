@@ -1,0 +1,290 @@
+// Whole runs of the simulator program: pinned known answers, reproducibility,
+// sample means against probabilities derived from the model's rules, and the
+// behaviour when result files cannot be written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ProcessSupport.h"
+
+namespace {
+
+const int kNumPVs = 168;
+const int kInstants = 21;  // times 0, 5, ..., 100
+
+// PV numbers (the PV id of PV k at time index t is 21 k + t).
+enum Pv {
+  NoKeyNoAccess,
+  SSIDandMAC,
+  NetworkKey,
+  NetworkAccess,
+  Hijacking,
+  MITM,
+  DOS,
+  SensitiveInformation
+};
+
+int actionsFired(const std::string& out) {
+  size_t at = out.find("Actions fired: ");
+  return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 15);
+}
+
+// The observation lines and trailer of an ASCII file, without its header.
+std::string asciiData(const std::string& text) { return text.substr(text.find('\n') + 1); }
+
+}  // namespace
+
+// Known answers. The first is the reference run whose files were computed
+// independently; the others pin today's output of further generators, seeds
+// and report sizes, so that no optimisation of the simulator may change a
+// single byte of what it writes or a single firing.
+TEST(EndToEnd, KnownAnswersArePinned) {
+  proc::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  struct Case {
+    std::vector<std::string> args;
+    int actions;
+    const char* asciiSha;
+    const char* binarySha;
+  };
+  const Case cases[] = {
+      {{"-N", "100"},
+       14824,
+       "ff70aa96d12d5b2e47e7bf025f8663bd8faaab6594734e370e0edb3be5406ab7",
+       "3affd37f43e7cbca1b3952b63c49c4856753f8de7f3bd74b4bbeef9c3b495e82"},
+      // The seed 0 stands for 31415, also in the headers.
+      {{"-s", "0", "-N", "100"},
+       14824,
+       "ff70aa96d12d5b2e47e7bf025f8663bd8faaab6594734e370e0edb3be5406ab7",
+       "3affd37f43e7cbca1b3952b63c49c4856753f8de7f3bd74b4bbeef9c3b495e82"},
+      {{"-r", "1", "-N", "100"},
+       14724,
+       "a7e5a177cfb15857d63a4245a20412a4b3a99f8d7434719ef4dcd19f90ae58cc",
+       "b1e49746d7c7a6eeb1cd0d74d1240226d865c0efaa83e3d35a7c6aa3cdd843b9"},
+      {{"-r", "2", "-N", "100"},
+       14668,
+       "1e07e0be8c831a7bf65adea637cf80e6b473a6dad299d79075ba3590bc9b2297",
+       "e72938eda1bfd3d9cf458c5ee20d47251f0cf5a641f2c5c9ca4e3b1f42294036"},
+      {{"-s", "7", "-N", "100"},
+       14734,
+       "a1d44317e73d445a549b50039de1567a1731ae5ac8604e4ce127739ec01b105e",
+       "e8147158abc48ce31ae0e93de58a8f39e6812dd2b6a45cb76e7683af0867f637"},
+      {{"-n", "7", "-N", "30"},
+       4430,
+       "49f5c566994b454f48dc00887ab1f416b0a0b00dd632bbb7748989ad40205361",
+       "bbe20c2c7d306f732bbc0660a3782f99cc8d0f29fe06cd7430d3b2f58c5281a6"},
+  };
+  std::vector<std::string> data;
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.args) shown += " " + a;
+    SCOPED_TRACE("arguments:" + shown);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-a", dir.file("out.txt"), "-b", dir.file("out.bin")});
+    proc::Result r = proc::runSimulator(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(actionsFired(r.out), c.actions);
+    const std::string ascii = proc::readFile(dir.file("out.txt"));
+    EXPECT_EQ(proc::sha256(ascii), c.asciiSha);
+    EXPECT_EQ(proc::sha256(proc::readFile(dir.file("out.bin"))), c.binarySha);
+    if (data.empty()) {
+      EXPECT_EQ(proc::splitLines(ascii).size(), 16803u + 1u);
+    }
+    data.push_back(asciiData(ascii));
+  }
+  // Another generator or seed gives other observations, not just another
+  // header.
+  EXPECT_NE(data[2], data[0]);
+  EXPECT_NE(data[3], data[0]);
+  EXPECT_NE(data[3], data[2]);
+  EXPECT_NE(data[4], data[0]);
+
+  // The same options twice give the same files.
+  proc::Result again = proc::runSimulator(
+      {"-r", "2", "-s", "99", "-N", "40", "-a", dir.file("a1.txt"), "-b", dir.file("a1.bin")});
+  proc::Result twice = proc::runSimulator(
+      {"-r", "2", "-s", "99", "-N", "40", "-a", dir.file("a2.txt"), "-b", dir.file("a2.bin")});
+  EXPECT_EQ(again.exitCode, 0);
+  EXPECT_EQ(actionsFired(again.out), actionsFired(twice.out));
+  EXPECT_EQ(proc::readFile(dir.file("a1.txt")), proc::readFile(dir.file("a2.txt")));
+  EXPECT_EQ(proc::readFile(dir.file("a1.bin")), proc::readFile(dir.file("a2.bin")));
+}
+
+// Sample means against probabilities derived by hand from the model.
+//
+// The adversary starts from NoKeyNoAccess = 1 and all skills at 10. Its
+// first decision is Networkscanning: the decision fires at time 0 (zero
+// delay) and the scan completes at time 2 (probability 1), setting
+// SSIDMACtargetnetwork. In that state the adversary chooses PasswordCapture,
+// which takes 8 units and succeeds with probability 0.9 (SocialEngineering
+// > 7), setting NetworkKey. A failure changes nothing, so the same state
+// brings the same choice: attempts complete at 10, 18, 26, ... until one
+// succeeds, and nothing else can set NetworkKey before that (RogueAP is never
+// chosen in that state). An instant-of-time PV at s measures the state after
+// a firing at exactly s. Hence
+//   NoKeyNoAccess = 1 at every instant (nothing changes it);
+//   SSIDandMAC = 0 at 0 and 1 from 5 on;
+//   NetworkKey = 0 at 0 and 5; P = 0.9 at 10 and 15 (the same value in each
+//   replication), 0.99 at 20 and 25 (again equal), 0.999 at 30.
+// Lower bounds on the first moments the other variables can change, from
+// the decision durations: JoinNetwork (1 unit) ends at 11 at the earliest,
+// so NetworkAccess = 0 up to 10; NetworkLayerAttack (4) after it ends at 15,
+// so Hijacking = 0 up to 10; EvilTwin (8) from 10 ends at 18, so MITM = 0 up
+// to 15; BlockTrafficFlow (2) needs Hijacking or MITM: DOS = 0 up to 15;
+// ApplicationLayerAttack (7) needs MITM: SensitiveInformation = 0 up to 20.
+// In every replication each PV only grows with time (effects only set
+// variables to 1), and the preconditions give NetworkAccess <= NetworkKey,
+// Hijacking <= NetworkAccess, MITM <= NetworkKey, SensitiveInformation <=
+// MITM, DOS <= max(Hijacking, MITM) at every instant.
+TEST(EndToEnd, EarlyInstantsMatchHandDerivedProbabilities) {
+  proc::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const int n = 20000;
+  proc::Result r =
+      proc::runSimulator({"-s", "2024", "-N", std::to_string(n), "-b", dir.file("stats.bin")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::vector<double>> rows = proc::observationsByReplication(
+      proc::decodeRecords(proc::readFile(dir.file("stats.bin"))), kNumPVs);
+  ASSERT_EQ(rows.size(), static_cast<size_t>(n));
+
+  auto at = [](const std::vector<double>& row, Pv pv, int time) {
+    return row[kInstants * pv + time / 5];
+  };
+  std::vector<double> sum(kNumPVs, 0.0);
+  int violations = 0;
+  for (const std::vector<double>& row : rows) {
+    for (int i = 0; i < kNumPVs; i++) {
+      sum[i] += row[i];
+      if (row[i] != 0.0 && row[i] != 1.0) violations++;
+      if (i % kInstants != 0 && row[i] < row[i - 1]) violations++;
+    }
+    for (int t = 0; t <= 100; t += 5) {
+      if (at(row, NetworkAccess, t) > at(row, NetworkKey, t)) violations++;
+      if (at(row, Hijacking, t) > at(row, NetworkAccess, t)) violations++;
+      if (at(row, MITM, t) > at(row, NetworkKey, t)) violations++;
+      if (at(row, SensitiveInformation, t) > at(row, MITM, t)) violations++;
+      if (at(row, DOS, t) > std::max(at(row, Hijacking, t), at(row, MITM, t))) violations++;
+    }
+    if (at(row, NetworkKey, 10) != at(row, NetworkKey, 15)) violations++;
+    if (at(row, NetworkKey, 20) != at(row, NetworkKey, 25)) violations++;
+  }
+  EXPECT_EQ(violations, 0);
+
+  auto mean = [&](Pv pv, int time) { return sum[kInstants * pv + time / 5] / n; };
+  for (int t = 0; t <= 100; t += 5) EXPECT_EQ(mean(NoKeyNoAccess, t), 1.0) << t;
+  EXPECT_EQ(mean(SSIDandMAC, 0), 0.0);
+  for (int t = 5; t <= 100; t += 5) EXPECT_EQ(mean(SSIDandMAC, t), 1.0) << t;
+  for (Pv pv : {NetworkKey, NetworkAccess, Hijacking, MITM, DOS, SensitiveInformation})
+    EXPECT_EQ(mean(pv, 0), 0.0) << pv;
+  EXPECT_EQ(mean(NetworkKey, 5), 0.0);
+  EXPECT_EQ(mean(NetworkAccess, 10), 0.0);
+  EXPECT_EQ(mean(Hijacking, 10), 0.0);
+  EXPECT_EQ(mean(MITM, 15), 0.0);
+  EXPECT_EQ(mean(DOS, 15), 0.0);
+  EXPECT_EQ(mean(SensitiveInformation, 20), 0.0);
+
+  // Within four standard errors of p(1 - p) / n.
+  auto expectNear = [&](Pv pv, int time, double p) {
+    EXPECT_NEAR(mean(pv, time), p, 4.0 * std::sqrt(p * (1.0 - p) / n))
+        << "PV " << pv << " at " << time;
+  };
+  expectNear(NetworkKey, 10, 0.9);
+  expectNear(NetworkKey, 20, 0.99);
+  expectNear(NetworkKey, 30, 0.999);
+  // By time 100 twelve attempts have completed.
+  EXPECT_GT(mean(NetworkKey, 100), 0.999);
+}
+
+// A result file that cannot be written stops the run with an error and a
+// non-zero exit status; one that cannot be opened, or a run that cannot be
+// done, is refused before any replication.
+TEST(EndToEnd, UnwritableResultFilesAndRefusedRuns) {
+  proc::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  // /dev/full accepts the open and fails every write; the other file shows
+  // where the run stopped.
+  for (const char* kind : {"binary", "ASCII"}) {
+    SCOPED_TRACE(kind);
+    const bool binary = std::string(kind) == "binary";
+    const std::string other = dir.file(binary ? "other.txt" : "other.bin");
+    proc::Result r = proc::runSimulator(
+        {"-n", "1", "-N", "50", binary ? "-b" : "-a", "/dev/full", binary ? "-a" : "-b", other});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(r.err.rfind(
+                  std::string("ERROR: writing the ") + kind + " result file /dev/full failed: ", 0),
+              0u)
+        << r.err;
+    EXPECT_EQ(r.err.find("GOOD EXIT"), std::string::npos);
+    EXPECT_EQ(r.out.find("GOOD EXIT"), std::string::npos);
+    const std::string text = proc::readFile(other);
+    const std::string batchesTag = binary ? "#META_DATA,BATCHES=" : ",BATCHES=";
+    ASSERT_NE(text.find(batchesTag), std::string::npos);
+    int batches = std::atoi(text.c_str() + text.find(batchesTag) + batchesTag.size());
+    EXPECT_GE(batches, 1);
+    EXPECT_LT(batches, 50);
+  }
+
+  for (const char* option : {"-a", "-b"}) {
+    const std::string missing = dir.file("missing/result");
+    proc::Result r = proc::runSimulator({"-N", "5", option, missing});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, std::string("ERROR: cannot open ") + (option[1] == 'a' ? "ASCII" : "binary") +
+                         " result file " + missing + ": No such file or directory\n");
+    EXPECT_EQ(r.out.find("Preparing to run"), std::string::npos);
+  }
+
+  // Steady state needs steady-state PVs, which this model has none of: the
+  // run is refused and earlier results stay as they were.
+  const std::string kept = dir.file("kept.txt");
+  proc::writeFile(kept, "earlier results\n");
+  proc::Result r =
+      proc::runSimulator({"-t", "0", "-N", "5", "-a", kept, "-b", dir.file("kept.bin")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("ERROR: ", 0), 0u);
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_EQ(r.out.find("Preparing to run"), std::string::npos);
+  EXPECT_EQ(proc::readFile(kept), "earlier results\n");
+  EXPECT_FALSE(proc::fileExists(dir.file("kept.bin")));
+}
+
+// A report size whose observation record would not fit the 32-bit length
+// field is refused at set-up, like a steady-state run, and must likewise
+// leave existing result files alone.
+TEST(EndToEnd, RefusedReportSizeLeavesResultFilesAlone) {
+  proc::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string kept = dir.file("kept.txt");
+  proc::writeFile(kept, "earlier results\n");
+  // 9 + 7 * 168 + 8 * 168 * 1597830 > 2^31 - 1
+  proc::Result r =
+      proc::runSimulator({"-n", "1597830", "-N", "5", "-a", kept, "-b", dir.file("kept.bin")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("ERROR: ", 0), 0u);
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_EQ(r.out.find("Preparing to run"), std::string::npos);
+  EXPECT_EQ(proc::readFile(kept), "earlier results\n");
+  EXPECT_FALSE(proc::fileExists(dir.file("kept.bin")));
+}
+
+// Seeds with the sign bit set are used with that bit cleared by the lagged
+// Fibonacci generator (and reported as given).
+TEST(EndToEnd, SeedsWithTheSignBitSet) {
+  proc::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  auto run = [&](const std::string& seedArg, const std::string& tag) {
+    proc::Result r = proc::runSimulator({seedArg, "-N", "10", "-a", dir.file(tag)});
+    EXPECT_EQ(r.exitCode, 0) << seedArg << r.err;
+    return proc::readFile(dir.file(tag));
+  };
+  const std::string big = run("-s2147483653", "big.txt"), small = run("-s5", "small.txt");
+  const std::string negative = run("-s-5", "neg.txt"), cleared = run("-s2147483643", "cleared.txt");
+  EXPECT_NE(big.find(",SEED=2147483653,"), std::string::npos);
+  EXPECT_NE(negative.find(",SEED=4294967291,"), std::string::npos);
+  EXPECT_EQ(asciiData(big), asciiData(small));
+  EXPECT_EQ(asciiData(negative), asciiData(cleared));
+  EXPECT_NE(asciiData(big), asciiData(negative));
+}
