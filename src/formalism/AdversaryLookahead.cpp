@@ -261,7 +261,7 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
   } else if (rootNode && rootNode->getModel() == this &&
              std::memcmp(rootNode->stateData(), saved, size) == 0) {
     chosen = rootNode->bestStep;
-  } else if (mode == 0 || (planningHorizon == 1 && (mode == 1 || mode == 2))) {
+  } else if (mode == 0 || planningHorizon == 1) {
     double payoff = kMostNegative;
     double cost = kMostNegative;
     double detection = kMostNegative;

@@ -131,22 +131,22 @@ void KORVELModel::SetState(void* buffer) {
 }
 
 void KORVELModel::RebuildImageLayout() {
+  // Every value appears once: a sharing group is written by its head (the
+  // variable that holds the group's storage), its absorbed members are
+  // skipped.
   std::vector<KORVELStateVariable*> inImage;
   for (KORVELStateVariable* sv : stateVariables)
-    if (!sv->getShared()) inImage.push_back(sv);
+    if (sv->getStored()) inImage.push_back(sv);
 
-  // Gather the values into one block, unless they are there already. Only
-  // variables that own their value (not merged into a group) can move.
+  // Gather the values into one block, unless they are there already.
   imageBlock_ = nullptr;
   bool movable = !inImage.empty();
-  for (KORVELStateVariable* sv : inImage)
-    if (!sv->getStored()) movable = false;
   bool together = movable;
   for (size_t i = 1; together && i < inImage.size(); i++)
     if (inImage[i]->getValuePointer() != inImage[0]->getValuePointer() + i) together = false;
   if (movable && !together) {
     // Earlier blocks stay alive: values of variables that left the image
-    // since (group heads) may still live there.
+    // since (absorbed into a group) may still live there.
     valueBlocks_.emplace_back(new short[inImage.size()]);
     short* block = valueBlocks_.back().get();
     for (size_t i = 0; i < inImage.size(); i++) inImage[i]->RelocateValue(block + i);

@@ -167,7 +167,8 @@ class KORVELModel : public BaseModelClass {
   BeginAdversaryDecision* beginAdversaryDecision = nullptr;
 
  private:
-  // The image is the values of the unshared variables in order. The model
+  // The image is the values of the variables that hold their storage (each
+  // sharing group once, through its head), in order. The model
   // keeps those values side by side in a block it owns (the variables'
   // registered pointers follow them there), so that the image is one copy;
   // the layout is worked out again whenever any variable's sharing changes.

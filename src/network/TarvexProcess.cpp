@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 extern char** environ;
@@ -108,18 +109,17 @@ int TarvexProcess::Pid() const { return ChildPid; }
 
 bool TarvexProcess::OutputEnded() const { return EndOfOutput; }
 
-bool TarvexProcess::Fill(int timeoutMs) {
-  if (PipeDescriptor < 0) return false;
+TarvexProcess::FillResult TarvexProcess::Fill(int timeoutMs) {
+  if (PipeDescriptor < 0) return kFillEnded;
   pollfd p{PipeDescriptor, POLLIN, 0};
   const int r = ::poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
-  if (r <= 0) return false;  // timed out, or interrupted by a signal
-  bool got = false;
+  if (r == 0) return kFillTimedOut;
+  if (r < 0) return kFillInterrupted;
   char chunk[65536];
   for (;;) {
     const ssize_t n = ::read(PipeDescriptor, chunk, sizeof chunk);
     if (n > 0) {
       Pending.append(chunk, static_cast<size_t>(n));
-      got = true;
       if (Pending.size() > kLongestLine) break;
       continue;
     }
@@ -129,10 +129,9 @@ bool TarvexProcess::Fill(int timeoutMs) {
     EndOfOutput = true;
     ::close(PipeDescriptor);
     PipeDescriptor = -1;
-    got = true;
-    break;
+    return kFillEnded;
   }
-  return got;
+  return kFillData;
 }
 
 bool TarvexProcess::TakeLine(std::string* line, bool atEnd) {
@@ -150,11 +149,23 @@ bool TarvexProcess::TakeLine(std::string* line, bool atEnd) {
 }
 
 TarvexProcess::ReadResult TarvexProcess::ReadLine(std::string* line, int timeoutMs) {
-  if (TakeLine(line, EndOfOutput)) return kLine;
-  if (EndOfOutput || PipeDescriptor < 0) return kEnd;
-  Fill(timeoutMs);
-  if (TakeLine(line, EndOfOutput)) return kLine;
-  return EndOfOutput ? kEnd : kTimeout;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    if (TakeLine(line, EndOfOutput)) return kLine;
+    if (EndOfOutput || PipeDescriptor < 0) return kEnd;
+    int wait = -1;
+    if (timeoutMs >= 0) {
+      const long long left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = left > 0 ? static_cast<int>(left) : 0;
+    }
+    // Part of a line may arrive: wait on for the rest while time is left.
+    const FillResult r = Fill(wait);
+    if (r == kFillTimedOut || r == kFillInterrupted) return TakeLine(line, false) ? kLine : kTimeout;
+    if (r == kFillData && timeoutMs >= 0 && Clock::now() >= deadline)
+      return TakeLine(line, false) ? kLine : kTimeout;
+  }
 }
 
 bool TarvexProcess::ReadAvailableLines(std::vector<std::string>* lines) {
@@ -234,6 +245,19 @@ int TarvexProcess::TerminationSignal() { return ReceivedTermination; }
 void TarvexProcess::ClearTermination() { ReceivedTermination = 0; }
 
 std::string TarvexProcess::SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGKILL: return "SIGKILL";
+    case SIGABRT: return "SIGABRT";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGILL: return "SIGILL";
+    case SIGHUP: return "SIGHUP";
+    case SIGPIPE: return "SIGPIPE";
+    default: break;
+  }
   const char* name = ::strsignal(signal);
   return name ? name : "signal " + std::to_string(signal);
 }

@@ -77,7 +77,7 @@ class TarvexProcess {
   bool Exited() const;
   int ExitCode() const;
   int TermSignal() const;
-  // "exit code 3", "killed by signal 9 (Killed)", "running", "not started".
+  // "exit code 3", "killed by signal 9 (SIGKILL)", "running", "not started".
   std::string StatusText() const;
 
   const std::string& GetErrorString() const;
@@ -91,7 +91,7 @@ class TarvexProcess {
   // cleared (SIGINT or SIGTERM), 0 when none.
   static int TerminationSignal();
   static void ClearTermination();
-  // The name of a signal number ("Terminated", "Interrupt", ...).
+  // The name of a signal number ("SIGTERM", "SIGINT", ...).
   static std::string SignalName(int signal);
   // True when standard error is a terminal.
   static bool StandardErrorIsTerminal();
@@ -99,10 +99,11 @@ class TarvexProcess {
   static int CurrentPid();
 
  private:
+  enum FillResult { kFillData, kFillTimedOut, kFillInterrupted, kFillEnded };
   bool Signal(int signal);
   // Reads what the pipe holds into Pending, waiting up to timeoutMs for the
-  // first byte. Returns false when nothing arrived before the time ran out.
-  bool Fill(int timeoutMs);
+  // first byte.
+  FillResult Fill(int timeoutMs);
   bool TakeLine(std::string* line, bool atEnd);
 
   int ChildPid;
