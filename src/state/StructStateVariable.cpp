@@ -170,6 +170,7 @@ void BaseStructStateVariable::ShareWith(BaseStructStateVariable* otherStruct) {
   otherStruct->SVEnabledActions = SVEnabledActions;
   otherStruct->Shared = true;
   otherStruct->Stored = false;
+  LayoutVersion++;
 
   // 3. Actions that listed the other variable now list this one.
   for (BaseActionClass* a : *SVAffectingActions) a->AffectedSVs.replaceItem(otherStruct, this);

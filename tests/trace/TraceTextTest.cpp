@@ -1,20 +1,19 @@
-// The plain-text trace and the fan-out container: exact output at levels 1
-// and 2 over a decision and an outcome step, the bounded printf, writers in
-// the order added, trace files that open and that cannot be opened.
+// The plain-text trace and the fan-out container on the attack_flow model:
+// exact output at levels 1 and 2 over its first decision and outcome, the
+// state dumps, the bounded printf, writers in the order added, trace files
+// that open and that cannot be opened.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 
-#include "TraceTestModel.h"
+#include "TraceSupport.h"
 #include "trace/TraceFileContainer.h"
 #include "trace/TraceFileTarvex.h"
 #include "trace/TraceFileXML.h"
+
+using namespace tracetest;
 
 namespace {
 
@@ -23,119 +22,86 @@ const char* const kHeader =
     "\t\tTRACE\n"
     "**************************************\n";
 
-// One replication's worth of trace calls, as a traced step loop makes them:
-// the decision at time 0, then the step (through its group) later.
-void traceDecisionAndStep(TraceFileContainer& trace, ScanModel& s, double stepTime) {
-  trace.printHeader();
-  trace.newBatch();
-  trace.printInitialState();
-  trace.printPreFireAction(s.decision);
-  trace.printFireAction(s.decision, 0.0);
-  s.decision->Fire();
-  trace.printPostFireAction(s.decision, s.decision);
-  trace.printPreFireAction(s.group);
-  trace.printFireAction(s.step, stepTime);
-  s.step->Fire();
-  trace.printPostFireAction(s.step, s.step);
-  trace.printState();
+std::string stateDump(const std::string& title, const std::string& model, const SVValues& s) {
+  std::string text = title + "\n  Model: (" + model + ")attack_flow\n";
+  for (const auto& v : s) text += "    " + v.first + " = " + std::to_string(v.second) + "\n";
+  return text;
 }
 
-std::string tempPath(const char* tag) {
-  return testing::TempDir() + "trace_" + tag + "_" + std::to_string(getpid()) + ".txt";
+std::string values(const SVValues& s, const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& n : names)
+    text += "  " + n + " = " + std::to_string(valueOf(s, n)) + "\n";
+  return text;
 }
 
 }  // namespace
 
-TEST(TraceFileTarvex, LevelsOneAndTwoOverADecisionAndAStep) {
-  ScanModel s;
+TEST(TraceFileTarvex, FirstDecisionAndOutcomeOfAttackFlowAtLevelsOneAndTwo) {
+  AttackFlow af;
+  // Built before the writers: constructing a trace file resets the process-wide level.
   TraceFileContainer trace;
   std::ostringstream out1, out2;
-  // The time is written in default formatting whatever the stream carries.
-  out2.precision(12);
+  // Times are written in default formatting whatever the stream carries.
+  out2 << std::fixed;
   TraceFileTarvex level1(&out1), level2(&out2);
   level1.setTraceLevel(1);
   level2.setTraceLevel(2);
-  trace.addPVModel(s.pv.get());
+  trace.addPVModel(af.pv.get());
   trace.AddTraceFile(&level1);
   trace.AddTraceFile(&level2);
-  traceDecisionAndStep(trace, s, 1234567.25);
+  trace.printHeader();
+  trace.newBatch();
+  trace.printInitialState();
+  EXPECT_EQ(fireTraced(trace, af.decisionGroup(), 0.0), af.model->Decisions[0]);
+  EXPECT_EQ(fireTraced(trace, af.model->GroupList[0], 2.0), af.model->Steps[0]);
+  trace.printState();
 
-  const std::map<std::string, std::string> ids = {{"M", std::to_string(s.model->getModelId())}};
-  const std::string initial = fill(
-      "##### NEW BATCH #####\n"
-      "Initial Model State:\n"
-      "  Model: ({M})attack_flow\n"
-      "    MakeDecision = 1\n"
-      "    ScanChosen = 0\n"
-      "    ScanWeight = 1\n"
-      "    target.Scanned = 0\n",
-      ids);
-  const std::string final = fill(
-      "Model State:\n"
-      "  Model: ({M})attack_flow\n"
-      "    MakeDecision = 1\n"
-      "    ScanChosen = 0\n"
-      "    ScanWeight = 0\n"
-      "    target.Scanned = 1\n",
-      ids);
-  EXPECT_EQ(out1.str(),
-            kHeader + initial +
-                fill("#### Firing: 0  Action: ({M})attack_flow->ScanDecision\n"
-                     "#### After: ({M})attack_flow->ScanDecision\n"
-                     "#### Firing: 1.23457e+06  Action: ({M})attack_flow->ScanSuccessStep\n"
-                     "#### After: ({M})attack_flow->ScanSuccessStep\n",
-                     ids) +
-                final);
+  SVValues before = constructedState();
+  SVValues decided = before;
+  set(decided, "MakeDecision", 0);
+  set(decided, "NetworkscanningChosen", 1);
+  set(decided, "NetworkscanningWeight", 0);
+  // The outcome sets its effect and the next decision (PasswordCapture).
+  SVValues after = decided;
+  set(after, "SSIDMACtargetnetwork", 1);
+  set(after, "NetworkscanningChosen", 0);
+  set(after, "PasswordCaptureWeight", 1);
+  set(after, "MakeDecision", 1);
+
+  const std::string m = "(" + af.id() + ")attack_flow->";
+  const std::string initial = std::string(kHeader) + "##### NEW BATCH #####\n" +
+                              stateDump("Initial Model State:", af.id(), before);
+  const std::string final = stateDump("Model State:", af.id(), after);
+  const std::string fireDecision = "#### Firing: 0  Action: " + m +
+                                   "NetworkscanningAdversaryDecision\n" + "#### After: " + m +
+                                   "NetworkscanningAdversaryDecision\n";
+  const std::string fireStep = "#### Firing: 2  Action: " + m + "NetworkscanningSuccessStep\n" +
+                               "#### After: " + m + "NetworkscanningSuccessStep\n";
+  EXPECT_EQ(out1.str(), initial + fireDecision + fireStep + final);
+  // Level 2: the decision group shows the enabling state of its first member.
   EXPECT_EQ(out2.str(),
-            kHeader + initial +
-                fill("Enabling state before action firing:\n"
-                     "  MakeDecision = 1\n"
-                     "#### Firing: 0  Action: ({M})attack_flow->ScanDecision\n"
-                     "#### After: ({M})attack_flow->ScanDecision\n"
-                     "Affected state after firing: \n"
-                     "  MakeDecision = 0\n"
-                     "  ScanChosen = 1\n"
-                     "  ScanWeight = 0\n"
-                     "Enabling state before action firing:\n"
-                     "  ScanChosen = 1\n"
-                     "  target.Scanned = 0\n"
-                     "#### Firing: 1.23457e+06  Action: ({M})attack_flow->ScanSuccessStep\n"
-                     "#### After: ({M})attack_flow->ScanSuccessStep\n"
-                     "Affected state after firing: \n"
-                     "  MakeDecision = 1\n"
-                     "  ScanChosen = 0\n"
-                     "  target.Scanned = 1\n",
-                     ids) +
-                final);
+            initial + "Enabling state before action firing:\n" + values(before, {"MakeDecision"}) +
+                fireDecision + "Affected state after firing: \n" +
+                values(decided, kDecisionAffects) + "Enabling state before action firing:\n" +
+                values(decided, {"NetworkscanningChosen", "SSIDMACtargetnetwork"}) + fireStep +
+                "Affected state after firing: \n" + values(after, stepAffects()) + final);
   EXPECT_EQ(TraceLevel, 2);
 }
 
-TEST(TraceFileTarvex, ModelWithoutNameFailsTheStream) {
-  auto* model = new TestAtomicModel(nullptr);
-  TestPVModel pv(model);
-  TestAction* a = model->addAction("Anonymous", {}, {}, [] {});
-  std::ostringstream out;
-  TraceFileTarvex w(&out);
-  w.setTraceLevel(1);
-  w.printFireAction(a, 1.0);
-  EXPECT_TRUE(out.fail());
-  w.newBatch();
-  EXPECT_EQ(out.str().find("NEW BATCH"), std::string::npos);
-}
-
 TEST(TraceFileContainer, FansOutInOrderAndBoundsPrintf) {
-  ScanModel s;
   std::ostringstream shared, text;
   TraceFileTarvex plain(&shared), other(&text);
   TraceFileXML xml(&shared);
   plain.setTraceLevel(1);
   other.setTraceLevel(1);
   TraceFileContainer trace;
-  trace.addPVModel(s.pv.get());
   EXPECT_EQ(trace.AddTraceFile(&plain), 0);
   EXPECT_EQ(trace.AddTraceFile(&xml), 0);
   trace.printHeader();
-  EXPECT_EQ(shared.str().rfind(std::string(kHeader) + "<?xml", 0), 0u);
+  trace.newBatch();
+  EXPECT_EQ(shared.str().rfind(std::string(kHeader) + "<?xml", 0), 0u) << shared.str();
+  EXPECT_NE(shared.str().find("\"StateActionType\">\n##### NEW BATCH #####\n"), std::string::npos);
 
   TraceFileContainer text1;
   text1.AddTraceFile(&other);
@@ -158,32 +124,24 @@ TEST(TraceFileContainer, FansOutInOrderAndBoundsPrintf) {
 }
 
 TEST(TraceFile, WritesAnOwnedFileAndReportsOneThatCannotBeOpened) {
-  const std::string path = tempPath("owned");
-  {
-    std::ofstream old(path);
-    old << "output of an earlier run\n";
-  }
+  TempDir dir;
+  const std::string path = dir.file("owned.txt");
+  std::ofstream(path) << "output of an earlier run\n";
   {
     TraceFileTarvex w(path.c_str());
     EXPECT_EQ(w.getTraceLevel(), 0);
     w.printHeader(nullptr);
     w.newBatch();
   }
-  std::ifstream in(path);
-  std::stringstream written;
-  written << in.rdbuf();
-  EXPECT_EQ(written.str(), std::string(kHeader) + "##### NEW BATCH #####\n");
-  std::remove(path.c_str());
+  EXPECT_EQ(readFile(path), std::string(kHeader) + "##### NEW BATCH #####\n");
 
-  const std::string missing = "/nonexistent-trace-dir/run";
+  const std::string missing = dir.file("missing/run");
   testing::internal::CaptureStderr();
   TraceFileTarvex plain((missing + ".txt").c_str());
   TraceFileXML xml((missing + ".xml").c_str());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: cannot open trace file " + missing +
-                                                        ".txt: No such file or directory\n"
-                                                        "ERROR: cannot open trace file " +
-                                                        missing +
-                                                        ".xml: No such file or directory\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: cannot open trace file " + missing + ".txt: No such file or directory\n" +
+                "ERROR: cannot open trace file " + missing + ".xml: No such file or directory\n");
   // The run goes on; the output is lost.
   TraceFileContainer trace;
   trace.AddTraceFile(&plain);

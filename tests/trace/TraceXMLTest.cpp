@@ -1,19 +1,16 @@
-// The XML trace: the exact document of a first batch (checked with a real
-// XML parser), its closing and silence afterwards, and the declarations and
-// interactions of a composed model joined over a shared variable.
+// The XML trace on the attack_flow model: the exact document of a first
+// batch (checked with a real XML parser), its closing at the second batch
+// mark and silence afterwards.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 
-#include "TraceTestModel.h"
+#include "TraceSupport.h"
 #include "trace/TraceFileContainer.h"
 #include "trace/TraceFileXML.h"
+
+using namespace tracetest;
 
 namespace {
 
@@ -28,180 +25,84 @@ const char* const kProlog =
 const char* const kSequence = "<!-- process sequence -->\n<Sequence type=\"StateActionType\">\n";
 const char* const kClosing = "</Sequence>\n</Trace>\n";
 
-// Checks the document with xmllint (skips when it is not installed).
-void expectWellFormed(const std::string& document) {
-  if (std::system("command -v xmllint >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "xmllint is not installed";
-  const std::string path = testing::TempDir() + "trace_" +
-                           testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
-                           std::to_string(getpid()) + ".xml";
-  {
-    std::ofstream file(path);
-    file << document;
-  }
-  EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0) << document;
-  std::remove(path.c_str());
-}
-
-std::string id(int n) { return std::to_string(n); }
-
 }  // namespace
 
-TEST(TraceFileXML, FirstBatchDocumentThenSilence) {
-  ScanModel s;
+TEST(TraceFileXML, FirstBatchOfAttackFlowThenSilence) {
+  AttackFlow af;
   std::ostringstream out;
   TraceFileXML xml(&out);
   TraceFileContainer trace;
-  trace.addPVModel(s.pv.get());
+  trace.addPVModel(af.pv.get());
   trace.AddTraceFile(&xml);
   trace.printHeader();
   trace.newBatch();
-  xml.printHeader(s.pv.get());  // a second header writes nothing
+  xml.printHeader(af.pv.get());  // a second header writes nothing
   trace.printInitialState();
-  trace.printFireAction(s.decision, 0.0);
-  s.decision->Fire();
-  trace.printPostFireAction(s.decision, s.decision);
-  trace.printFireAction(s.step, 2.5);
-  s.step->Fire();
-  trace.printPostFireAction(s.step, s.step);
+  fireTraced(trace, af.decisionGroup(), 0.0);
+  BaseActionClass* step = fireTraced(trace, af.model->GroupList[0], 2.0);
   trace.newBatch();
   // Closed: nothing more from this writer.
   trace.printInitialState();
-  trace.printFireAction(s.step, 7.0);
-  trace.printPostFireAction(s.step, s.step);
+  trace.printFireAction(step, 7.0);
+  trace.printPostFireAction(step, step);
   trace.newBatch();
   trace.printHeader();
   trace.printFooter();
   EXPECT_EQ(xml.getBatchCounter(), 2);
-  EXPECT_EQ(xml.getLastFiringTime(), 2.5);
+  EXPECT_EQ(xml.getLastFiringTime(), 2.0);
 
-  const std::map<std::string, std::string> ids = {
-      {"M", id(s.model->getModelId())}, {"D", id(s.decision->ID)}, {"S", id(s.step->ID)}};
-  const std::string expected = kProlog +
-                               fill(
-                                   "<Process id=\"p{M}\" name=\"attack_flow{M}\" >\n"
-                                   "<Action id=\"a{D}\" name=\"ScanDecision\" />\n"
-                                   "<Action id=\"a{S}\" name=\"ScanSuccessStep\" />\n"
-                                   "<Var id=\"p{M}MakeDecision\" name=\"MakeDecision\" />\n"
-                                   "<Var id=\"p{M}ScanChosen\" name=\"ScanChosen\" />\n"
-                                   "<Var id=\"p{M}ScanWeight\" name=\"ScanWeight\" />\n"
-                                   "<Var id=\"p{M}target.Scanned\" name=\"target.Scanned\" />\n"
-                                   "</Process>\n"
-                                   "<Interactions>\n"
-                                   "</Interactions>\n",
-                                   ids) +
-                               kSequence +
-                               fill(
-                                   "<S>\n"
-                                   "<V id=\"p{M}MakeDecision\" val=\"1\" />\n"
-                                   "<V id=\"p{M}ScanChosen\" val=\"0\" />\n"
-                                   "<V id=\"p{M}ScanWeight\" val=\"1\" />\n"
-                                   "<V id=\"p{M}target.Scanned\" val=\"0\" />\n"
-                                   "</S>\n"
-                                   "<A id=\"a{D}\" t=\"0\">\n"
-                                   "  <V id=\"p{M}MakeDecision\"  val=\"0\" />\n"
-                                   "  <V id=\"p{M}ScanChosen\"  val=\"1\" />\n"
-                                   "  <V id=\"p{M}ScanWeight\"  val=\"0\" />\n"
-                                   "</A>\n"
-                                   "<A id=\"a{S}\" t=\"2.5\">\n"
-                                   "  <V id=\"p{M}MakeDecision\"  val=\"1\" />\n"
-                                   "  <V id=\"p{M}ScanChosen\"  val=\"0\" />\n"
-                                   "  <V id=\"p{M}target.Scanned\"  val=\"1\" />\n"
-                                   "</A>\n",
-                                   ids) +
-                               kClosing;
+  // One atomic process with the 9 decisions, the 15 steps and the 32
+  // variables; nothing is shared, so there are no interactions.
+  const std::string p = "p" + af.id();
+  std::string expected =
+      kProlog + ("<Process id=\"" + p + "\" name=\"attack_flow" + af.id() + "\" >\n");
+  for (int d = 0; d < 9; d++)
+    expected += "<Action id=\"a" + std::to_string(af.model->Decisions[d]->ID) + "\" name=\"" +
+                kDecisionPrefixes[d] + "AdversaryDecision\" />\n";
+  for (int s = 0; s < 15; s++)
+    expected += "<Action id=\"a" + std::to_string(af.model->Steps[s]->ID) + "\" name=\"" +
+                kStepNames[s] + "\" />\n";
+  SVValues state = constructedState();
+  for (const auto& v : state)
+    expected += "<Var id=\"" + p + v.first + "\" name=\"" + v.first + "\" />\n";
+  expected += std::string("</Process>\n<Interactions>\n</Interactions>\n") + kSequence + "<S>\n";
+  for (const auto& v : state)
+    expected += "<V id=\"" + p + v.first + "\" val=\"" + std::to_string(v.second) + "\" />\n";
+  expected += "</S>\n";
+  auto record = [&](BaseActionClass* a, const char* t, const std::vector<std::string>& affected) {
+    expected += "<A id=\"a" + std::to_string(a->ID) + "\" t=\"" + t + "\">\n";
+    for (const std::string& n : affected)
+      expected +=
+          "  <V id=\"" + p + n + "\"  val=\"" + std::to_string(valueOf(state, n)) + "\" />\n";
+    expected += "</A>\n";
+  };
+  set(state, "MakeDecision", 0);
+  set(state, "NetworkscanningChosen", 1);
+  set(state, "NetworkscanningWeight", 0);
+  record(af.model->Decisions[0], "0", kDecisionAffects);
+  set(state, "SSIDMACtargetnetwork", 1);
+  set(state, "NetworkscanningChosen", 0);
+  set(state, "PasswordCaptureWeight", 1);
+  set(state, "MakeDecision", 1);
+  record(step, "2", stepAffects());
+  expected += kClosing;
   EXPECT_EQ(out.str(), expected);
   expectWellFormed(out.str());
 }
 
 TEST(TraceFileXML, FooterClosesADocumentLeftOpen) {
-  ScanModel s;
   std::ostringstream out, none;
   TraceFileXML xml(&out), noHeader(&none);
-  xml.printHeader(s.pv.get());
+  xml.printHeader(nullptr);
   xml.newBatch();
   xml.printFooter();
   xml.printFooter();
-  // Closed once, at the end.
-  EXPECT_EQ(out.str().find(kClosing), out.str().size() - std::string(kClosing).size());
+  EXPECT_EQ(out.str(),
+            std::string(kProlog) + "<Interactions>\n</Interactions>\n" + kSequence + kClosing);
   expectWellFormed(out.str());
   // Without a header there is no document to close.
   noHeader.newBatch();
   noHeader.newBatch();
   noHeader.printFooter();
   EXPECT_EQ(none.str(), "");
-}
-
-TEST(TraceFileXML, ComposedModelDeclaresSharedVariablesOnceWithInteractions) {
-  auto* left = new TestAtomicModel("left");
-  auto* right = new TestAtomicModel("right<2>");
-  auto* join = new TestJoinModel("join");
-  join->addChild(left);
-  join->addChild(right);
-  TestPVModel pv(join);
-  TestSV* leftKey = left->addSV("Key", 0);
-  TestSV* level = left->addSV("Level", 3, "a&b");
-  TestSV* rightKey = right->addSV("Key", 5);
-  TestSV* count = right->addSV("Count", 0);
-  TestAction* unlock = left->addAction("Unlock", {}, {leftKey}, [leftKey] { leftKey->set(1); });
-  TestAction* raise = left->addAction("Raise", {}, {level}, [] {});
-  TestAction* use = right->addAction("Use", {rightKey}, {count}, [] {});
-  right->addAction("Lock", {}, {rightKey}, [] {});
-  leftKey->share(rightKey);
-  join->addShared(leftKey);
-
-  std::ostringstream out;
-  TraceFileXML xml(&out);
-  xml.printHeader(&pv);
-  xml.newBatch();
-  xml.printInitialState(join);
-  xml.printFireAction(unlock, 4.0);
-  unlock->Fire();
-  xml.printPostFireAction(unlock, unlock);
-  xml.newBatch();
-
-  // The join declares the shared key; the submodels' actions that change it
-  // belong to that declaration, and each submodel touches it.
-  const std::map<std::string, std::string> ids = {{"J", id(join->getModelId())},
-                                                  {"L", id(left->getModelId())},
-                                                  {"R", id(right->getModelId())},
-                                                  {"raise", id(raise->ID)},
-                                                  {"use", id(use->ID)},
-                                                  {"unlock", id(unlock->ID)},
-                                                  {"N", id(BaseActionClass::MaxID)}};
-  EXPECT_EQ(out.str(), kProlog +
-                           fill("<Process id=\"p{J}\" name=\"join\" >\n"
-                                "<Var id=\"p{J}Key\" name=\"Key\" />\n"
-                                "</Process>\n"
-                                "<Process id=\"p{L}\" name=\"left{L}\" >\n"
-                                "<Action id=\"a{raise}\" name=\"Raise\" />\n"
-                                "<Var id=\"p{L}a&amp;b.Level\" name=\"a&amp;b.Level\" />\n"
-                                "</Process>\n"
-                                "<Process id=\"p{R}\" name=\"right&lt;2&gt;{R}\" >\n"
-                                "<Action id=\"a{use}\" name=\"Use\" />\n"
-                                "<Var id=\"p{R}Count\" name=\"Count\" />\n"
-                                "</Process>\n"
-                                "<Interactions>\n"
-                                "<Undiraction id=\"a{N}\" name=\"Key\">\n"
-                                "<Touch>p{L}</Touch>\n"
-                                "<Touch>p{R}</Touch>\n"
-                                "</Undiraction>\n"
-                                "</Interactions>\n",
-                                ids) +
-                           kSequence +
-                           fill("<S>\n"
-                                "<V id=\"p{J}Key\" val=\"5\" />\n"
-                                "<V id=\"p{L}a&amp;b.Level\" val=\"3\" />\n"
-                                "<V id=\"p{R}Count\" val=\"0\" />\n"
-                                "</S>\n"
-                                "<A id=\"a{unlock}\" t=\"4\">\n"
-                                "  <V id=\"p{J}Key\"  val=\"1\" />\n"
-                                "</A>\n",
-                                ids) +
-                           kClosing);
-  EXPECT_EQ(left->getParentId(), join->getModelId());
-  EXPECT_TRUE(xml.inUsedStateName("Key"));
-  ASSERT_NE(xml.getModelMap("left", left->getModelId()), nullptr);
-  EXPECT_EQ(xml.getModelMap("left", left->getModelId())->size(), 1u);
-  expectWellFormed(out.str());
 }
