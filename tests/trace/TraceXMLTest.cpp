@@ -41,6 +41,7 @@ TEST(TraceFileXML, FirstBatchOfAttackFlowThenSilence) {
   fireTraced(trace, af.decisionGroup(), 0.0);
   BaseActionClass* step = fireTraced(trace, af.model->GroupList[0], 2.0);
   trace.newBatch();
+  const std::string closed = out.str();
   // Closed: nothing more from this writer.
   trace.printInitialState();
   trace.printFireAction(step, 7.0);
@@ -86,7 +87,8 @@ TEST(TraceFileXML, FirstBatchOfAttackFlowThenSilence) {
   set(state, "MakeDecision", 1);
   record(step, "2", stepAffects());
   expected += kClosing;
-  EXPECT_EQ(out.str(), expected);
+  EXPECT_EQ(closed, expected);
+  EXPECT_EQ(out.str(), closed);
   expectWellFormed(out.str());
 }
 
