@@ -73,19 +73,22 @@ TarvexSocket* SimulatorClass::WaitForSimMgrConnection(int waitMs) {
     }
     port++;
   }
+  // Port 0 lets the system choose: announce the port actually bound.
+  if (port == 0) port = ListenSocket->GetPort();
   Port = static_cast<int16_t>(static_cast<uint16_t>(port));
   std::cout << "REGISTER:  Port: [" << port << "]" << std::endl;
   ListenSocket->Listen(100);
 
   bool connected = false;
   int remaining = waitMs;
+  const int step = AcceptWaitMs > 0 ? AcceptWaitMs : 1;
   while (StopFlag == kRunning && !connected) {
     if (waitMs == -1 || remaining > 0) {
-      if (ListenSocket->Select(AcceptWaitMs) && ListenSocket->Accept(*connection)) {
+      if (ListenSocket->Select(step) && ListenSocket->Accept(*connection)) {
         connected = true;
         sendStatus(this, connection.get(), 0xFF, 1);
       } else if (waitMs != -1) {
-        remaining -= AcceptWaitMs;
+        remaining -= step;
       }
     } else {
       break;

@@ -24,9 +24,12 @@ bool SimulatorClass::CheckReportSize(double cpuSeconds) {
   SquarePacket = FreeQueue.Dequeue();
   if (!SquarePacket) SquarePacket = CreateDataPacket(NumPVs);
 
+  // Throttled only while the run goes on: once it is finishing or stopping
+  // (a quit from the manager, a failure), this hand-over is the last and
+  // everything queued is written now.
   int passes = OutputPasses;
   if (passes > 10 && cpuSeconds / passes < 0.2 && FullQueue.Count() < kQueueSize &&
-      StopFlag != kFinishing)
+      StopFlag == kRunning)
     return false;
   OutputPasses++;
   OutputThreadFunc();

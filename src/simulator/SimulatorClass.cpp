@@ -103,6 +103,18 @@ void SimulatorClass::SetUp(int argc, char** argv) {
       node->StopTime = DBL_MAX;
   }
   pvModel->ConsiderOnly(indices.data(), static_cast<int>(indices.size()));
+  // A steady-state window must have a positive length, or batches at its
+  // boundary would close for ever without time advancing.
+  for (int i : indices) {
+    PerformanceVariableNode* node = pvModel->getNode(i);
+    if (!IsTerminating && !(node->IntervalLength > 0)) {
+      std::cout.flush();
+      std::cerr << "ERROR: Steady-state performance variable " << node->getName()
+                << " has an observation window of length " << node->IntervalLength
+                << "; batch means need windows of positive length" << std::endl;
+      std::exit(1);
+    }
+  }
   if (!IsTerminating && indices.empty()) {
     std::cout.flush();
     std::cerr << "ERROR: Steady-state simulation (-t 0) needs steady-state performance "

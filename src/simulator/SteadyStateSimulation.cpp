@@ -15,6 +15,10 @@
 namespace {
 
 void handOverSteadyState(SimulatorClass* sim, int* valueCounts, int* squareCounts) {
+  // The result files count the batches that every steady-state node has
+  // completed.
+  if (sim->BatchHeap && sim->BatchHeap->Size() > 0 && sim->BatchHeap->TopValue() > 0)
+    sim->ReplicationCount = sim->BatchHeap->TopValue();
   for (int i = 0; i < sim->NumPVs; i++) {
     sim->ValuePacket->counts[i] = valueCounts[i];
     sim->SquarePacket->counts[i] = squareCounts[i];
