@@ -10,9 +10,14 @@
 
 namespace {
 
-// Shortest text that reads back as the same double.
+// Shortest text that reads back as the same double; whole numbers of usual
+// size are written without an exponent.
 std::string number(double v) {
   char buffer[64];
+  if (v == static_cast<double>(static_cast<long long>(v)) && v > -1e15 && v < 1e15) {
+    std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(v));
+    return buffer;
+  }
   std::snprintf(buffer, sizeof buffer, "%.17g", v);
   double back = 0;
   for (int precision = 1; precision <= 17; precision++) {

@@ -1,0 +1,414 @@
+#include "simmgr/Options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace simmgr {
+
+namespace {
+
+const unsigned long long kSeedModulus = 2147483647ull;  // 2^31 - 1, prime
+const unsigned long long kSeedStep = 1000003ull;
+const int kMostJobs = 256;
+
+bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+bool ParseReal(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(v)) return false;
+  *value = v;
+  return true;
+}
+
+// Walks "--name value" and "--name=value" options.
+class OptionWalker {
+ public:
+  explicit OptionWalker(const std::vector<std::string>& args) : Args(args) {}
+
+  bool Done() const { return At >= Args.size(); }
+  const std::string& Peek() const { return Args[At]; }
+  // Takes the next word and splits off "=value".
+  void Take(std::string* name, std::string* inlineValue, bool* hasInline) {
+    const std::string& word = Args[At++];
+    const size_t eq = word.find('=');
+    *hasInline = word.compare(0, 2, "--") == 0 && eq != std::string::npos;
+    *name = *hasInline ? word.substr(0, eq) : word;
+    *inlineValue = *hasInline ? word.substr(eq + 1) : std::string();
+  }
+  bool Value(const std::string& name, const std::string& inlineValue, bool hasInline, std::string* value,
+             std::string* error) {
+    if (hasInline) {
+      *value = inlineValue;
+      return true;
+    }
+    if (At >= Args.size()) {
+      *error = "option " + name + " needs a value";
+      return false;
+    }
+    *value = Args[At++];
+    return true;
+  }
+  std::vector<std::string> Rest() {
+    std::vector<std::string> rest(Args.begin() + static_cast<long>(At), Args.end());
+    At = Args.size();
+    return rest;
+  }
+
+ private:
+  const std::vector<std::string>& Args;
+  size_t At = 0;
+};
+
+// Options shared by both commands. Returns 1 when the name was one of them
+// (0: not one of them; -1: bad value, *error set).
+int ParseIntervalOption(OptionWalker& w, const std::string& name, const std::string& inlineValue,
+                        bool hasInline, IntervalSettings* interval, std::string* exact, std::string* out,
+                        std::string* error) {
+  std::string value;
+  if (name == "--bonferroni") {
+    if (hasInline) {
+      *error = "option --bonferroni takes no value";
+      return -1;
+    }
+    interval->bonferroni = true;
+    return 1;
+  }
+  if (name != "--confidence" && name != "--exact" && name != "--out") return 0;
+  if (!w.Value(name, inlineValue, hasInline, &value, error)) return -1;
+  if (name == "--confidence") {
+    double c = 0;
+    if (!ParseReal(value, &c) || !(c > 0.0 && c < 1.0)) {
+      *error = "--confidence must be a number between 0 and 1 (exclusive), not '" + value + "'";
+      return -1;
+    }
+    interval->confidence = c;
+  } else if (name == "--exact") {
+    if (value.empty()) {
+      *error = "--exact needs a file name";
+      return -1;
+    }
+    *exact = value;
+  } else {
+    if (value.empty()) {
+      *error = "--out needs a directory name";
+      return -1;
+    }
+    *out = value;
+  }
+  return 1;
+}
+
+// The simulator options that may be passed through, and what they set.
+bool CheckSimulatorArguments(StudyOptions* o, std::string* error) {
+  const std::vector<std::string>& args = o->simulatorArgs;
+  for (size_t i = 0; i < args.size(); i++) {
+    const std::string& a = args[i];
+    if (a.size() < 2 || a[0] != '-') {
+      *error = "simulator option '" + a + "' is not an option (they look like -n 500 or -n500)";
+      return false;
+    }
+    const char letter = a[1];
+    std::string value;
+    bool hasValue = false;
+    if (a.size() > 2) {
+      value = a.substr(2);
+      hasValue = true;
+    } else if (i + 1 < args.size() && args[i + 1].compare(0, 1, "-") != 0) {
+      value = args[++i];
+      hasValue = true;
+    }
+    long long v = 0;
+    switch (letter) {
+      case 'n':
+        if (!hasValue || !ParseInteger(value, 1, 1000000, &v)) {
+          *error = "simulator option -n needs a report size between 1 and 1000000";
+          return false;
+        }
+        o->reportSize = v;
+        break;
+      case 'e':
+        if (!hasValue || !ParseInteger(value, 0, 32767, &v)) {
+          *error = "simulator option -e needs an experiment number between 0 and 32767";
+          return false;
+        }
+        o->experiment = static_cast<int>(v);
+        break;
+      case 'r':
+        if (!hasValue || !ParseInteger(value, 0, 2, &v)) {
+          *error = "simulator option -r needs a generator number 0, 1 or 2";
+          return false;
+        }
+        break;
+      case 'N':
+        if (!hasValue || !ParseInteger(value, 0, 2147483647, &v)) {
+          *error = "simulator option -N needs a replication count";
+          return false;
+        }
+        break;
+      case 't':
+        if (!hasValue || !ParseInteger(value, 0, 1, &v)) {
+          *error = "simulator option -t needs 0 or 1";
+          return false;
+        }
+        break;
+      case 'O':
+        if (!hasValue) {
+          *error = "simulator option -O needs an override text";
+          return false;
+        }
+        break;
+      case 'c':
+      case 'p':
+      case 's':
+      case 'w':
+        *error = std::string("simulator option -") + letter +
+                 " is set by simmgr for each simulator (use --seed and --port)";
+        return false;
+      case 'a':
+      case 'b':
+        *error = std::string("simulator option -") + letter +
+                 " would make every simulator write the same file; use --bin-dir DIR";
+        return false;
+      case 'f':
+      case 'l':
+      case 'm':
+      case 'x':
+        *error = std::string("simulator option -") + letter +
+                 " (tracing) is meant for single runs of the simulator, not for a study";
+        return false;
+      default:
+        *error = "unknown simulator option '" + a + "'";
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+uint32_t SimulatorSeed(unsigned long long base, int index) {
+  const unsigned long long i = static_cast<unsigned long long>(index < 0 ? 0 : index);
+  unsigned long long s = (base % kSeedModulus + (i * kSeedStep) % kSeedModulus) % kSeedModulus;
+  if (s == 0) s = kSeedModulus;
+  return static_cast<uint32_t>(s);
+}
+
+std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
+  std::vector<std::string> args = {"-w",
+                                   "-p",
+                                   std::to_string(o.port + index),
+                                   "-c",
+                                   std::to_string(index),
+                                   "-s",
+                                   std::to_string(SimulatorSeed(o.seed, index)),
+                                   "-n",
+                                   std::to_string(o.reportSize)};
+  if (!o.binDir.empty()) {
+    args.push_back("-b");
+    args.push_back(o.binDir + "/sim_" + std::to_string(index) + ".bin");
+  }
+  // Passed through last: the simulator takes the last of a repeated option,
+  // and simmgr has read the same values from them.
+  args.insert(args.end(), o.simulatorArgs.begin(), o.simulatorArgs.end());
+  return args;
+}
+
+ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOptions* o, std::string* error) {
+  OptionWalker w(args);
+  while (!w.Done()) {
+    if (w.Peek() == "--") {
+      std::vector<std::string> rest = w.Rest();
+      o->simulatorArgs.assign(rest.begin() + 1, rest.end());
+      break;
+    }
+    std::string name, inlineValue, value;
+    bool hasInline = false;
+    w.Take(&name, &inlineValue, &hasInline);
+    if (name == "--help" || name == "-h") return ParseOutcome::kHelp;
+    const int shared = ParseIntervalOption(w, name, inlineValue, hasInline, &o->interval, &o->exact, &o->out, error);
+    if (shared < 0) return ParseOutcome::kError;
+    if (shared > 0) continue;
+    if (name == "--quiet") {
+      o->progress = false;
+      continue;
+    }
+    const bool known = name == "--jobs" || name == "--seed" || name == "--half-width" ||
+                       name == "--relative" || name == "--max" || name == "--simulator" ||
+                       name == "--port" || name == "--bin-dir" || name == "--start-timeout";
+    if (!known) {
+      *error = "unknown option '" + name + "'";
+      if (name.compare(0, 1, "-") != 0) *error = "unexpected argument '" + name + "'";
+      if (name.size() == 2 && name[0] == '-')
+        *error += " (simulator options go after --, e.g. simmgr -- -n 500)";
+      return ParseOutcome::kError;
+    }
+    if (!w.Value(name, inlineValue, hasInline, &value, error)) return ParseOutcome::kError;
+    long long v = 0;
+    double d = 0;
+    if (name == "--jobs") {
+      if (!ParseInteger(value, 1, kMostJobs, &v)) {
+        *error = "--jobs must be a whole number from 1 to " + std::to_string(kMostJobs) + ", not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->jobs = static_cast<int>(v);
+    } else if (name == "--seed") {
+      if (!ParseInteger(value, 0, 4294967295ll, &v)) {
+        *error = "--seed must be a whole number from 0 to 4294967295, not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->seed = static_cast<unsigned long long>(v);
+    } else if (name == "--half-width") {
+      if (!ParseReal(value, &d) || !(d > 0.0)) {
+        *error = "--half-width must be a positive number, not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->interval.halfWidth = d;
+    } else if (name == "--relative") {
+      if (!ParseReal(value, &d) || !(d > 0.0)) {
+        *error = "--relative must be a positive number (e.g. 0.05 for 5%), not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->interval.relative = d;
+    } else if (name == "--max") {
+      if (!ParseInteger(value, 1, 1000000000000000ll, &v)) {
+        *error = "--max must be a positive whole number of replications, not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->maxReplications = v;
+    } else if (name == "--simulator") {
+      if (value.empty()) {
+        *error = "--simulator needs a program";
+        return ParseOutcome::kError;
+      }
+      o->simulator = value;
+    } else if (name == "--port") {
+      if (!ParseInteger(value, 1, 65535, &v)) {
+        *error = "--port must be a port number from 1 to 65535, not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->port = static_cast<int>(v);
+    } else if (name == "--bin-dir") {
+      if (value.empty()) {
+        *error = "--bin-dir needs a directory name";
+        return ParseOutcome::kError;
+      }
+      o->binDir = value;
+    } else if (name == "--start-timeout") {
+      if (!ParseReal(value, &d) || !(d > 0.0) || d > 86400.0) {
+        *error = "--start-timeout must be a positive number of seconds, not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->startTimeout = d;
+    }
+  }
+  if (!CheckSimulatorArguments(o, error)) return ParseOutcome::kError;
+  return ParseOutcome::kRun;
+}
+
+ParseOutcome ParseSummarizeOptions(const std::vector<std::string>& args, SummarizeOptions* o,
+                                   std::string* error) {
+  OptionWalker w(args);
+  while (!w.Done()) {
+    if (w.Peek() == "--") {
+      std::vector<std::string> rest = w.Rest();
+      o->files.insert(o->files.end(), rest.begin() + 1, rest.end());
+      break;
+    }
+    std::string name, inlineValue;
+    bool hasInline = false;
+    w.Take(&name, &inlineValue, &hasInline);
+    if (name == "--help" || name == "-h") return ParseOutcome::kHelp;
+    if (name.compare(0, 1, "-") != 0 || name == "-") {
+      o->files.push_back(name);
+      continue;
+    }
+    const int shared = ParseIntervalOption(w, name, inlineValue, hasInline, &o->interval, &o->exact, &o->out, error);
+    if (shared < 0) return ParseOutcome::kError;
+    if (shared == 0) {
+      *error = "unknown option '" + name + "' for summarize";
+      return ParseOutcome::kError;
+    }
+  }
+  if (o->files.empty()) {
+    *error = "summarize needs at least one binary result file";
+    return ParseOutcome::kError;
+  }
+  return ParseOutcome::kRun;
+}
+
+std::string StudyUsage() {
+  return
+      "Usage: simmgr [options] [-- simulator options]\n"
+      "       simmgr summarize [options] FILE.bin...\n"
+      "\n"
+      "Runs a study of the attack_flow model: launches simulators, collects their\n"
+      "observations over TCP and stops them when every node's confidence interval\n"
+      "is narrow enough, then writes OUT/results.csv, OUT/results.json and\n"
+      "OUT/plot.svg (with gnuplot) and prints the results on standard output.\n"
+      "\n"
+      "Options:\n"
+      "  --jobs P           simulators to run at once (default: one per processor core)\n"
+      "  --seed S           base seed (default 31415); simulator i gets\n"
+      "                     (S + i*1000003) mod (2^31-1), 0 replaced by 2^31-1\n"
+      "  --half-width H     target half-width of every interval (default 0.005)\n"
+      "  --relative R       target half-width R*|mean| instead; nodes whose mean is 0\n"
+      "                     keep the absolute target H\n"
+      "  --confidence C     confidence level (default 0.95)\n"
+      "  --bonferroni       simultaneous level C over all nodes (each node 1-(1-C)/168)\n"
+      "  --max N            stop after N replications in all (default 1000000)\n"
+      "  --out DIR          where the results go (default results)\n"
+      "  --exact FILE       compare with exact values (a results CSV)\n"
+      "  --simulator PATH   simulator program (default: attack_flow_sim beside simmgr)\n"
+      "  --port P           port hint of simulator 0; simulator i tries P+i upwards\n"
+      "                     (default 10000)\n"
+      "  --bin-dir DIR      each simulator also writes DIR/sim_<i>.bin\n"
+      "  --start-timeout T  seconds a simulator has to announce its port (default 30)\n"
+      "  --quiet            no progress on standard error\n"
+      "  --help             this text\n"
+      "\n"
+      "Simulator options after -- are passed to every simulator: -n SIZE (report\n"
+      "size, default 200), -r GEN, -e EXP, -N REPS, -O TEXT, -t 1.\n"
+      "\n"
+      "Reproducibility: observations are counted in rounds; round k is the k-th\n"
+      "packet (-n replications) of every simulator, and the stopping rule is only\n"
+      "checked after whole rounds, so the same --seed, --jobs and -n give the same\n"
+      "numbers however fast each simulator runs. Packets beyond the last counted\n"
+      "round are discarded.\n"
+      "\n"
+      "Exit codes: 0 done; 1 failure (no simulator left, none could start, results\n"
+      "not writable); 2 bad options; 130 / 143 interrupted by SIGINT / SIGTERM\n"
+      "(results so far written, marked incomplete).\n";
+}
+
+std::string SummarizeUsage() {
+  return
+      "Usage: simmgr summarize [options] FILE.bin...\n"
+      "\n"
+      "Computes the study's statistics from binary result files written by\n"
+      "attack_flow_sim -b, for instance on several machines. Record k of every file\n"
+      "forms round k, counted in the order of the files, as in a live study.\n"
+      "\n"
+      "Options:\n"
+      "  --confidence C   confidence level (default 0.95)\n"
+      "  --bonferroni     simultaneous level over all nodes\n"
+      "  --out DIR        where the results go (default results)\n"
+      "  --exact FILE     compare with exact values (a results CSV)\n"
+      "  --help           this text\n"
+      "\n"
+      "Exit codes: 0 done; 1 a file could not be read whole (what could be read is\n"
+      "still summarised); 2 bad options.\n";
+}
+
+}  // namespace simmgr

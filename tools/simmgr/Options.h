@@ -1,0 +1,58 @@
+// Command lines of simmgr: the live study (the default command) and
+// `simmgr summarize`.
+#ifndef TARVEX_TOOLS_SIMMGR_OPTIONS_H
+#define TARVEX_TOOLS_SIMMGR_OPTIONS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "simmgr/Statistics.h"
+
+namespace simmgr {
+
+struct StudyOptions {
+  int jobs = 0;                          // 0: one per processor core
+  unsigned long long seed = 31415;       // base seed
+  IntervalSettings interval;
+  long long maxReplications = 1000000;   // total over all simulators
+  std::string out = "results";
+  std::string exact;                     // CSV of exact values to compare with
+  std::string simulator;                 // "": attack_flow_sim beside simmgr
+  int port = 10000;                      // first port hint
+  std::string binDir;                    // each simulator also writes DIR/sim_<i>.bin
+  double startTimeout = 30.0;            // seconds to announce the port and greet
+  bool progress = true;
+  long long reportSize = 200;            // -n given to the simulators
+  int experiment = 0;                    // -e given to the simulators
+  std::vector<std::string> simulatorArgs;  // passed through (after --)
+};
+
+struct SummarizeOptions {
+  IntervalSettings interval;
+  std::string exact;
+  std::string out = "results";
+  std::vector<std::string> files;
+};
+
+enum class ParseOutcome { kRun, kHelp, kError };
+
+// args excludes the program name (and, for summarize, the word summarize).
+ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOptions* options,
+                               std::string* error);
+ParseOutcome ParseSummarizeOptions(const std::vector<std::string>& args, SummarizeOptions* options,
+                                   std::string* error);
+std::string StudyUsage();
+std::string SummarizeUsage();
+
+// The seed of simulator i: (base + i × 1000003) mod (2^31 - 1), with 0
+// replaced by 2^31 - 1. 2^31 - 1 is prime, so the seeds of up to 2147
+// simulators are distinct; all are non-zero and below 2^31.
+uint32_t SimulatorSeed(unsigned long long base, int index);
+
+// The simulator's command line for simulator i (without the program name).
+std::vector<std::string> SimulatorArguments(const StudyOptions& options, int index);
+
+}  // namespace simmgr
+
+#endif

@@ -1,0 +1,112 @@
+// What the simulators send and write, decoded: observation records (one
+// packet of observations per node), the other messages of a simulator's
+// connection (status and CPU time), and binary result files (a 256-byte text
+// header followed by records). All numbers are big-endian.
+#ifndef TARVEX_TOOLS_SIMMGR_RECORDS_H
+#define TARVEX_TOOLS_SIMMGR_RECORDS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace simmgr {
+
+// The observations of one record, per node (node = 21 × PV + time index).
+struct Packet {
+  long long replications = 0;   // the largest observation count of any node
+  std::vector<int> counts;      // per node; 0 when the record had none
+  std::vector<size_t> offsets;  // where each node's observations start in values
+  std::vector<double> values;
+
+  const double* Row(int node) const { return values.data() + offsets[static_cast<size_t>(node)]; }
+};
+
+struct RecordHeader {
+  int clientId = 0;     // low byte of the sender's client id
+  int experiment = 0;   // 16-bit experiment number
+};
+
+// Decodes one whole record (data starts at its length field and holds size
+// bytes). Entries of kind 1 (values) are kept; kind 2 (squared values) are
+// checked and skipped, since the values carry everything. Fails with a
+// reason when the length field disagrees with size or with the entries, an
+// entry has an unknown kind, a node id outside 0..numNodes-1, a negative or
+// oversized count, a node appears twice, or a value is not finite.
+bool DecodeRecord(const unsigned char* data, size_t size, int numNodes, Packet* packet,
+                  RecordHeader* header, std::string* error);
+
+// The largest record a simulator can send with the given report size: both
+// kinds for every node, reportSize observations each.
+size_t LargestRecord(int numNodes, long long reportSize);
+
+// Splits a simulator's byte stream into messages as the bytes arrive. The
+// framing: an int32 length first; 10 is a status message (10 bytes in all),
+// 12 a CPU-time message (16 bytes in all: its length does not count itself),
+// anything else a record whose length counts the whole record. No record can
+// be 10 or 12 bytes long (9 + 7 × entries + 8 × observations).
+class MessageReader {
+ public:
+  enum Kind { kStatus, kCpuTime, kRecord };
+  struct Message {
+    Kind kind = kRecord;
+    int marker = 0;        // status: 0xFF, or 0xFE for the answer to quit
+    int code = 0;          // status: 1 hello / "are you there", 2 quit
+    int pid = 0;           // status
+    int clientId = 0;      // CPU time
+    int experiment = 0;    // CPU time
+    double seconds = 0.0;  // CPU time
+    const unsigned char* data = nullptr;  // record: the whole record
+    size_t size = 0;
+  };
+  enum Result { kNeedMore, kMessage, kError };
+
+  explicit MessageReader(size_t largestRecord);
+
+  // Room for the next bytes of the stream (a message that has announced its
+  // length gets room for all of it). Invalidates the previous message.
+  char* Space(size_t* room);
+  // The first n bytes of the room now hold received data.
+  void Commit(size_t n);
+  // The next complete message, if there is one. The message's data stays
+  // valid until the next call of Space or Next. After kError the stream is
+  // out of step and must be given up.
+  Result Next(Message* message, std::string* error);
+  // Bytes received and not yet returned in a message.
+  size_t Buffered() const { return End - Begin; }
+
+ private:
+  size_t LargestRecordSize;
+  std::vector<unsigned char> Buffer;
+  size_t Begin = 0;
+  size_t End = 0;
+};
+
+// Reads a binary result file: the header, then one record after another.
+class ResultFileReader {
+ public:
+  enum Result { kRecord, kEnd, kError };
+
+  // Opens the file and checks and reads its header.
+  bool Open(const std::string& path, std::string* error);
+  // The next record; kEnd at the end of the file; kError (with the reason)
+  // for a record that does not decode or that the file ends inside.
+  Result Next(int numNodes, Packet* packet, std::string* error);
+
+  const std::string& Path() const { return FilePath; }
+  // Header facts ("" when the header lacks them).
+  std::string Experiment, Seed, Generator, Batches;
+  long long RecordsRead = 0;
+
+ private:
+  std::string FilePath;
+  std::ifstream In;
+  unsigned long long FileSize = 0;
+  unsigned long long Position = 0;
+  std::vector<unsigned char> Record;
+};
+
+}  // namespace simmgr
+
+#endif

@@ -1,0 +1,281 @@
+#include "simmgr/Report.h"
+
+#include <cfloat>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "model/rewardPVNodes.h"
+#include "network/TarvexProcess.h"
+
+namespace simmgr {
+
+namespace {
+
+const int kNumPVs = 8;
+const int kPlotTimeoutMs = 30000;
+
+std::string Fixed(double v, int decimals) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, v);
+  return buffer;
+}
+
+// Quoting for a gnuplot string in double quotes.
+std::string GnuplotString(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool WriteFile(const std::filesystem::path& path, const std::string& text, std::ostream& err) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << text;
+  f.close();
+  if (!f) {
+    err << "simmgr: cannot write " << path.string() << std::endl;
+    return false;
+  }
+  return true;
+}
+
+// Draws OUT/plot.svg: one line per PV (its mean over time) with its
+// interval as a band. Returns a line saying what happened.
+std::string DrawPlot(const StudyResults& r, const std::filesystem::path& dir, std::ostream& err) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
+  const std::filesystem::path script = absolute / "plot.gp";
+  const std::filesystem::path svg = absolute / "plot.svg";
+  std::ostringstream gp;
+  gp << "# Mean and interval of every performance variable over time.\n"
+     << "set terminal svg size 1000,640 dynamic background rgb 'white'\n"
+     << "set output " << GnuplotString(svg.string()) << "\n"
+     << "set title " << GnuplotString("attack_flow: mean and " + Fixed(r.confidence * 100.0, 0) +
+                                      "% interval (" + std::to_string(r.replications) + " replications" +
+                                      (r.complete ? "" : ", incomplete") + ")")
+     << "\n"
+     << "set termoption noenhanced\n"
+     << "set xlabel 'time'\nset ylabel 'mean'\nset key outside right top\nset grid\n"
+     << "set offsets 0, 0, 0.02, 0.02\n"
+     << "set style fill transparent solid 0.18 noborder\n";
+  // One inline data block per PV: time, mean, lower, upper.
+  std::map<std::string, std::vector<const NodeResult*>> byName;
+  std::vector<std::string> names;
+  for (const NodeResult& n : r.nodes) {
+    if (!byName.count(n.name)) names.push_back(n.name);
+    byName[n.name].push_back(&n);
+  }
+  for (size_t k = 0; k < names.size(); k++) {
+    gp << "$pv" << k << " << EOD\n";
+    for (const NodeResult* n : byName[names[k]]) {
+      const bool bounded = n->lower > -DBL_MAX && n->upper < DBL_MAX;
+      gp << n->time << " " << n->mean << " " << (bounded ? n->lower : n->mean) << " "
+         << (bounded ? n->upper : n->mean) << "\n";
+    }
+    gp << "EOD\n";
+  }
+  gp << "plot ";
+  for (size_t k = 0; k < names.size(); k++) {
+    const int colour = static_cast<int>(k) + 1;
+    gp << (k ? ", \\\n     " : "") << "$pv" << k << " using 1:3:4 with filledcurves lc " << colour
+       << " notitle, $pv" << k << " using 1:2 with lines lw 2 lc " << colour << " title "
+       << GnuplotString(names[k]);
+  }
+  gp << "\n";
+  if (!WriteFile(script, gp.str(), err)) return "plot skipped (its script could not be written)";
+
+  TarvexProcess gnuplot;
+  TarvexProcess::StartOptions options;
+  options.mergeStandardError = true;
+  if (!gnuplot.Start("gnuplot", {script.string()}, options))
+    return "plot skipped: gnuplot is not installed (not found on the PATH)";
+  std::vector<std::string> output;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPlotTimeoutMs);
+  std::string line;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) {
+      gnuplot.Kill();
+      break;
+    }
+    const TarvexProcess::ReadResult got = gnuplot.ReadLine(&line, static_cast<int>(left));
+    if (got == TarvexProcess::kEnd) break;
+    if (got == TarvexProcess::kLine && output.size() < 20) output.push_back(line);
+  }
+  gnuplot.Wait(true);
+  if (!gnuplot.Exited() || gnuplot.ExitCode() != 0) {
+    for (const std::string& l : output) err << "gnuplot: " << l << "\n";
+    return "plot failed: gnuplot ended with " + gnuplot.StatusText();
+  }
+  return "plot: " + (dir / "plot.svg").string();
+}
+
+void PrintComparison(const StudyResults& r, const StudyResults& exact, const std::string& exactPath,
+                     std::ostream& out) {
+  const Coverage c = CompareWithExact(r, exact);
+  out << "\nExact values from " << exactPath << ": " << c.covered << " of " << c.compared
+      << " intervals cover the exact value";
+  if (c.compared < static_cast<int>(r.nodes.size()))
+    out << " (" << r.nodes.size() - static_cast<size_t>(c.compared) << " nodes have no exact value)";
+  out << ".\n";
+  if (c.missed.empty()) return;
+  out << "Not covered:\n";
+  char line[256];
+  std::snprintf(line, sizeof line, "  %-22s %6s %10s  %-23s %10s\n", "PV", "time", "estimate", "interval",
+                "exact");
+  out << line;
+  std::map<int, double> exactOf;
+  for (const NodeResult& e : exact.nodes) exactOf[e.pvId] = e.mean;
+  for (int i : c.missed) {
+    const NodeResult& n = r.nodes[static_cast<size_t>(i)];
+    const std::string interval = "[" + Fixed(n.lower, 4) + ", " + Fixed(n.upper, 4) + "]";
+    std::snprintf(line, sizeof line, "  %-22s %6g %10.4f  %-23s %10.4f\n", n.name.c_str(), n.time, n.mean,
+                  interval.c_str(), exactOf[n.pvId]);
+    out << line;
+  }
+}
+
+std::string ComparisonCsv(const StudyResults& r, const StudyResults& exact) {
+  std::map<int, double> exactOf;
+  for (const NodeResult& e : exact.nodes) exactOf[e.pvId] = e.mean;
+  std::ostringstream csv;
+  csv.precision(17);
+  csv << "pv_id,name,time,n,mean,lower,upper,exact,covered\n";
+  for (const NodeResult& n : r.nodes) {
+    auto it = exactOf.find(n.pvId);
+    const bool quoted = n.name.find(',') != std::string::npos;
+    csv << n.pvId << "," << (quoted ? "\"" + n.name + "\"" : n.name) << "," << n.time << "," << n.n << ","
+        << n.mean << "," << n.lower << "," << n.upper << ",";
+    if (it == exactOf.end())
+      csv << ",\n";
+    else
+      csv << it->second << "," << (n.lower <= it->second && it->second <= n.upper ? "yes" : "no") << "\n";
+  }
+  return csv.str();
+}
+
+}  // namespace
+
+int NodeCount() { return kNumPVs * kRewardNumTimePoints; }
+
+std::string NodeName(int node) { return kRewardPVs[node / kRewardNumTimePoints].name; }
+
+double NodeTime(int node) { return 5.0 * (node % kRewardNumTimePoints); }
+
+std::string NodeLabel(int node) {
+  char t[32];
+  std::snprintf(t, sizeof t, "%g", NodeTime(node));
+  return NodeName(node) + " at " + t;
+}
+
+Aggregate::Aggregate() : nodes(static_cast<size_t>(NodeCount())) {}
+
+long long Aggregate::Add(const Packet& packet, long long limit) {
+  long long take = packet.replications;
+  if (limit >= 0 && limit < take) take = limit;
+  if (take <= 0) return 0;
+  for (int i = 0; i < NodeCount() && i < static_cast<int>(packet.counts.size()); i++) {
+    const long long c = packet.counts[static_cast<size_t>(i)] < take ? packet.counts[static_cast<size_t>(i)] : take;
+    nodes[static_cast<size_t>(i)].AddChunk(packet.Row(i), c);
+  }
+  replications += take;
+  return take;
+}
+
+StudyResults BuildResults(const Aggregate& a, const IntervalSettings& settings, bool complete) {
+  StudyResults r;
+  r.replications = a.replications;
+  r.confidence = settings.confidence;
+  r.complete = complete;
+  r.method = "simulation (" + MethodText(a.nodes, settings) + ")";
+  const double level = NodeLevel(settings, NodeCount());
+  for (int i = 0; i < NodeCount(); i++) {
+    const NodeStats& s = a.nodes[static_cast<size_t>(i)];
+    NodeResult n;
+    n.pvId = i;
+    n.name = NodeName(i);
+    n.time = NodeTime(i);
+    n.n = s.n;
+    n.mean = s.mean;
+    n.variance = s.Variance();
+    const Interval interval = NodeInterval(s, level);
+    // Without enough observations for an interval the bounds say so: the
+    // whole range of doubles.
+    n.lower = interval.bounded ? interval.lower : -DBL_MAX;
+    n.upper = interval.bounded ? interval.upper : DBL_MAX;
+    r.nodes.push_back(n);
+  }
+  return r;
+}
+
+bool LoadExact(const std::string& path, StudyResults* exact, std::string* error) {
+  std::ifstream in(path);
+  if (!in) {
+    *error = "cannot open the exact values " + path;
+    return false;
+  }
+  std::string reason;
+  if (!ReadCsv(in, exact, &reason)) {
+    *error = path + ": " + reason;
+    return false;
+  }
+  if (exact->nodes.empty()) {
+    *error = path + " holds no exact values";
+    return false;
+  }
+  return true;
+}
+
+Coverage CompareWithExact(const StudyResults& r, const StudyResults& exact) {
+  std::map<int, double> exactOf;
+  for (const NodeResult& e : exact.nodes) exactOf[e.pvId] = e.mean;
+  Coverage c;
+  for (size_t i = 0; i < r.nodes.size(); i++) {
+    auto it = exactOf.find(r.nodes[i].pvId);
+    if (it == exactOf.end()) continue;
+    c.compared++;
+    if (r.nodes[i].lower <= it->second && it->second <= r.nodes[i].upper)
+      c.covered++;
+    else
+      c.missed.push_back(static_cast<int>(i));
+  }
+  return c;
+}
+
+bool Publish(const Publication& p, std::ostream& out, std::ostream& err) {
+  const StudyResults& r = *p.results;
+  const std::filesystem::path dir(p.outDir);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  bool ok = true;
+  std::ostringstream csv, json;
+  WriteCsv(csv, r);
+  WriteJson(json, r);
+  ok = WriteFile(dir / "results.csv", csv.str(), err) && ok;
+  ok = WriteFile(dir / "results.json", json.str(), err) && ok;
+  if (p.exact) ok = WriteFile(dir / "comparison.csv", ComparisonCsv(r, *p.exact), err) && ok;
+
+  WriteTable(out, r);
+  out << "\n";
+  if (!r.complete) out << "NOTE: INCOMPLETE results: the study did not finish (see below).\n";
+  for (const std::string& line : p.summary) out << line << "\n";
+  if (p.exact) PrintComparison(r, *p.exact, p.exactPath, out);
+  out.flush();
+
+  const std::string plot = DrawPlot(r, dir, err);
+  out << "Results: " << (dir / "results.csv").string() << ", " << (dir / "results.json").string();
+  if (p.exact) out << ", " << (dir / "comparison.csv").string();
+  out << "\n" << (plot.compare(0, 6, "plot: ") == 0 ? "Plot: " + plot.substr(6) : plot) << std::endl;
+  return ok;
+}
+
+}  // namespace simmgr

@@ -1,0 +1,69 @@
+// The study's tally of observations and what is made of it: the results
+// rows (through the shared results module), the files in the output
+// directory, the table on standard output, the comparison with exact values
+// and the plot.
+#ifndef TARVEX_TOOLS_SIMMGR_REPORT_H
+#define TARVEX_TOOLS_SIMMGR_REPORT_H
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "results/Results.h"
+#include "simmgr/Records.h"
+#include "simmgr/Statistics.h"
+
+namespace simmgr {
+
+// The nodes of the reward model: PV k at time index t is node 21 × k + t,
+// observed at time 5 × t.
+int NodeCount();
+std::string NodeName(int node);
+double NodeTime(int node);
+// "Network Access at 50".
+std::string NodeLabel(int node);
+
+// Running statistics of every node.
+struct Aggregate {
+  Aggregate();
+  // Counts the first `limit` observations of every node of the packet (all
+  // of them when limit is negative). Returns the replications counted.
+  long long Add(const Packet& packet, long long limit);
+
+  std::vector<NodeStats> nodes;
+  long long replications = 0;
+};
+
+StudyResults BuildResults(const Aggregate& aggregate, const IntervalSettings& settings, bool complete);
+
+// Reads a results CSV of exact values; false with a message on failure.
+bool LoadExact(const std::string& path, StudyResults* exact, std::string* error);
+
+// Everything a finished (or interrupted) study or summary publishes.
+struct Publication {
+  const StudyResults* results = nullptr;
+  IntervalSettings settings;
+  std::string outDir;
+  std::vector<std::string> summary;  // lines printed after the table
+  const StudyResults* exact = nullptr;
+  std::string exactPath;
+};
+
+// Writes OUT/results.csv and OUT/results.json (and OUT/comparison.csv with
+// exact values), prints the table, the summary lines and the comparison on
+// out, and draws OUT/plot.svg with gnuplot when it is installed. Messages go
+// to err. False when a file could not be written.
+bool Publish(const Publication& p, std::ostream& out, std::ostream& err);
+
+// Nodes whose interval covers the exact value, and how many could be
+// compared.
+struct Coverage {
+  int compared = 0;
+  int covered = 0;
+  std::vector<int> missed;  // indices into results.nodes
+};
+Coverage CompareWithExact(const StudyResults& results, const StudyResults& exact);
+
+}  // namespace simmgr
+
+#endif

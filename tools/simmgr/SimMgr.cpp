@@ -1,0 +1,52 @@
+#include "simmgr/SimMgr.h"
+
+#include <filesystem>
+#include <ostream>
+
+namespace simmgr {
+
+namespace {
+
+// attack_flow_sim in the directory of this program.
+std::string DefaultSimulator(const std::string& programPath) {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec || self.empty()) self = std::filesystem::absolute(programPath, ec);
+  return (self.parent_path() / "attack_flow_sim").string();
+}
+
+}  // namespace
+
+int RunSimMgr(const std::vector<std::string>& args, const std::string& programPath, std::ostream& out,
+              std::ostream& err) {
+  if (!args.empty() && args[0] == "summarize") {
+    SummarizeOptions options;
+    std::string error;
+    const ParseOutcome parsed =
+        ParseSummarizeOptions(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error);
+    if (parsed == ParseOutcome::kHelp) {
+      out << SummarizeUsage();
+      return kExitOk;
+    }
+    if (parsed == ParseOutcome::kError) {
+      err << "simmgr summarize: " << error << "\n(simmgr summarize --help lists the options)" << std::endl;
+      return kExitUsage;
+    }
+    return RunSummarize(options, out, err);
+  }
+  StudyOptions options;
+  std::string error;
+  const ParseOutcome parsed = ParseStudyOptions(args, &options, &error);
+  if (parsed == ParseOutcome::kHelp) {
+    out << StudyUsage();
+    return kExitOk;
+  }
+  if (parsed == ParseOutcome::kError) {
+    err << "simmgr: " << error << "\n(simmgr --help lists the options)" << std::endl;
+    return kExitUsage;
+  }
+  if (options.simulator.empty()) options.simulator = DefaultSimulator(programPath);
+  return RunStudy(options, out, err);
+}
+
+}  // namespace simmgr
