@@ -37,14 +37,20 @@
 // `enabled` flags of the members of scheduled units can influence the
 // future, and those are part of the merge key; the flags of unscheduled
 // units' members are refreshed before they can be read. All flags are saved
-// and restored with each branch all the same.
+// and restored with each branch all the same, and keying on every flag
+// (SolveOptions::keyAllHiddenFlags) must give the same results, only with
+// less merging; the tests compare the two. Nothing else carries
+// over: a group's selection exists only while it fires, the look-ahead's
+// decision cache is a function of the state image, the heap's arrangement
+// only orders ties, and the reward nodes' own accumulation is not read (the
+// observations are taken here).
 #include "attack_flow_solve/ExactSolver.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <sstream>
 
 #include "base/BaseGroupClass.h"
@@ -111,8 +117,9 @@ ScriptedDraws::ScriptedDraws() : generator_(new ScriptedGenerator) {
 
 ScriptedDraws::~ScriptedDraws() {
   if (TheDistribution->getGenerator() != generator_) return;
-  auto* standard = new LaggedFibonacci;
-  standard->srnd(31415);
+  // Without memory for it the holder is left empty, which draws zeros.
+  auto* standard = new (std::nothrow) LaggedFibonacci;
+  if (standard) standard->srnd(31415);
   TheDistribution->setGenerator(standard);
 }
 
