@@ -1,0 +1,91 @@
+// Helpers of the event-list, connectivity and step tests: hand-wired
+// schedulable units, a scripted uniform generator and a simulator built
+// in-process on the attack_flow model.
+#ifndef TARVEX_TESTS_SIMULATOR_SIMTESTSUPPORT_H
+#define TARVEX_TESTS_SIMULATOR_SIMTESTSUPPORT_H
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/BaseGroupClass.h"
+#include "distributions/DistributionDefinition.h"
+#include "distributions/LaggedFibonacci.h"
+#include "simulator/SimulatorClass.h"
+
+namespace simtest {
+
+// A unit whose every answer the test sets. Delays come from a queue (the
+// last one repeats); each draw is logged by name.
+class TestUnit : public BaseGroupClass {
+ public:
+  explicit TestUnit(const char* name, int rank = 0, double weight = 1.0) : rank(rank), weight(weight) {
+    defineName(name);
+    EventRecord = &record;
+  }
+  bool Enabled() override { return on; }
+  int Rank() override { return rank; }
+  double Weight() override { return weight; }
+  bool EnablingChange() override { return change; }
+  bool ReactivationPredicate() override { return predicate; }
+  bool ReactivationFunction() override { return function; }
+  double SampleDistribution() override {
+    if (log) log->push_back(Name);
+    double d = delays.empty() ? 0.0 : delays.front();
+    if (delays.size() > 1) delays.pop_front();
+    return d;
+  }
+  BaseActionClass* Fire() override {
+    fired++;
+    if (onFire) onFire();
+    return this;
+  }
+
+  int rank;
+  double weight;
+  bool on = true, change = false, predicate = false, function = false;
+  std::deque<double> delays;
+  std::vector<std::string>* log = nullptr;
+  std::function<void()> onFire;
+  int fired = 0;
+  ::EventRecord record;
+};
+
+// Returns the scripted values in turn, or with none uniforms of a seeded
+// engine; counts its draws. Installed for one scope; a seeded
+// lagged-Fibonacci generator is put back afterwards.
+class ScriptedGenerator : public RandomNumberGenerator {
+ public:
+  double rnd() override {
+    ++draws;
+    if (values.empty()) return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+    return values[(draws - 1) % values.size()];
+  }
+  std::vector<double> values;
+  std::mt19937_64 engine{12345};
+  long draws = 0;
+
+  struct Scope {
+    explicit Scope(ScriptedGenerator* g) { TheDistribution->setGenerator(g); }
+    ~Scope() {
+      TheDistribution->setGenerator(new LaggedFibonacci());
+      TheDistribution->getGenerator()->srnd(31415);
+    }
+  };
+};
+
+// The simulator built from a command line (one replication by default).
+inline std::unique_ptr<SimulatorClass> makeSimulator(std::vector<std::string> args = {"-N", "1"}) {
+  args.insert(args.begin(), "attack_flow_sim");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  return std::make_unique<SimulatorClass>(static_cast<int>(args.size()), argv.data());
+}
+
+}  // namespace simtest
+
+#endif
