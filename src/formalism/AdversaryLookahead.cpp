@@ -234,6 +234,16 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
               << " is below 1; no decision made" << std::endl;
     return;
   }
+  // A decision made before at this state: looked up on the values in place.
+  if (mode == 3) {
+    int length = 0;
+    if (const char* image = ImageInPlace(&length)) {
+      if (const int* hit = cache.find(image, length)) {
+        markDecision(*hit >= 0 ? decisionSteps[*hit][0] : nullptr);
+        return;
+      }
+    }
+  }
   // The state image, on the stack for models of usual size.
   char local[256];
   std::vector<char> large;

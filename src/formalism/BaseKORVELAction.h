@@ -5,6 +5,7 @@
 #define TARVEX_FORMALISM_BASEKORVELACTION_H
 
 #include "base/BaseGroupClass.h"
+#include "formalism/EnablingFlag.h"
 
 class KORVELModel;
 class BaseStateVariableClass;
@@ -32,8 +33,8 @@ class BaseKORVELAction : public BaseGroupClass {
 
   bool IsAnAffectingStateVariable(BaseStateVariableClass* sv) const;
 
-  bool enabled = false;
-  bool wasEnabled = false;
+  EnablingFlag enabled;
+  EnablingFlag wasEnabled;
   KORVELModel* model = nullptr;
 };
 

@@ -2,39 +2,6 @@
 
 #include <cstring>
 
-uint64_t DecisionCache::Hash(const char* image, size_t length) {
-  // FNV-1a over 8-byte words, then a final avalanche.
-  uint64_t h = 1469598103934665603ull ^ length;
-  size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, image + i, 8);
-    h = (h ^ w) * 1099511628211ull;
-    h ^= h >> 29;
-  }
-  for (; i < length; i++) h = (h ^ static_cast<unsigned char>(image[i])) * 1099511628211ull;
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdull;
-  h ^= h >> 33;
-  return h;
-}
-
-size_t DecisionCache::FindSlot(const char* image, size_t length, uint64_t hash) const {
-  size_t mask = slots_.size() - 1;
-  for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot& s = slots_[i];
-    if (!s.used) return i;
-    if (s.hash == hash && s.length == length &&
-        std::memcmp(store_.data() + s.offset, image, length) == 0)
-      return i;
-  }
-}
-
-const int* DecisionCache::find(const char* image, size_t length) const {
-  const Slot& s = slots_[FindSlot(image, length, Hash(image, length))];
-  return s.used ? &s.decision : nullptr;
-}
-
 void DecisionCache::insert(const char* image, size_t length, int decision) {
   if (2 * (count_ + 1) > slots_.size()) Grow();
   uint64_t hash = Hash(image, length);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,10 @@ class DecisionCache {
   DecisionCache() { slots_.assign(kInitialSlots, Slot{}); }
 
   // The decision stored for the image, or null when there is none.
-  const int* find(const char* image, size_t length) const;
+  const int* find(const char* image, size_t length) const {
+    const Slot& s = slots_[FindSlot(image, length, Hash(image, length))];
+    return s.used ? &s.decision : nullptr;
+  }
   // Stores (or replaces) the decision for the image.
   void insert(const char* image, size_t length, int decision);
   size_t size() const { return count_; }
@@ -35,8 +39,51 @@ class DecisionCache {
   };
   static const size_t kInitialSlots = 1024;
 
-  static uint64_t Hash(const char* image, size_t length);
-  size_t FindSlot(const char* image, size_t length, uint64_t hash) const;
+  // Mixes the image eight bytes at a time (unrolled for the usual length).
+  static uint64_t Hash(const char* image, size_t length) {
+    return length == kUsualLength ? HashWords(image, kUsualLength) : HashWords(image, length);
+  }
+  static bool SameImage(const char* a, const char* b, size_t length) {
+    return length == kUsualLength ? SameWords(a, b, kUsualLength) : SameWords(a, b, length);
+  }
+  // The image length of a model of 32 formalism variables.
+  static const size_t kUsualLength = 64;
+
+  static inline __attribute__((always_inline)) uint64_t HashWords(const char* image, size_t length) {
+    uint64_t h = 0x9e3779b97f4a7c15ull ^ length;
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, image + i, 8);
+      h = (h ^ w) * 0xff51afd7ed558ccdull;
+      h ^= h >> 32;
+    }
+    for (; i < length; i++) h = (h ^ static_cast<unsigned char>(image[i])) * 0x100000001b3ull;
+    h ^= h >> 29;
+    return h;
+  }
+  static inline __attribute__((always_inline)) bool SameWords(const char* a, const char* b,
+                                                               size_t length) {
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return false;
+    }
+    for (; i < length; i++)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
+  size_t FindSlot(const char* image, size_t length, uint64_t hash) const {
+    size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      const Slot& s = slots_[i];
+      if (!s.used) return i;
+      if (s.hash == hash && s.length == length && SameImage(store_.data() + s.offset, image, length))
+        return i;
+    }
+  }
   void Grow();
 
   std::vector<Slot> slots_;

@@ -89,6 +89,13 @@ class KORVELModel : public BaseModelClass {
     }
     return n;
   }
+  // The image where the values live side by side (no copy needed), with its
+  // length; null when they do not.
+  const char* ImageInPlace(int* length) {
+    if (imageVersion_ != BaseStateVariableClass::LayoutVersion) RebuildImageLayout();
+    *length = static_cast<int>(imageValues_.size() * sizeof(short));
+    return reinterpret_cast<const char*>(imageBlock_);
+  }
   // An upper bound of the image length: every formalism variable's image
   // is one short.
   int ImageBound() const { return static_cast<int>(sizeof(short) * stateVariables.size()); }

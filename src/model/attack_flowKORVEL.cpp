@@ -19,6 +19,82 @@ void attack_flowStep::LinkVariables() {
   for (LinkedSV* l : uses) l->link();
 }
 
+bool attack_flowDecisionGroup::FindSharing() {
+  {
+    sharing_ = NumMembers > 0 ? 1 : 0;
+    for (int i = 1; i < NumMembers; i++)
+      if (static_cast<attack_flowDecision*>(Members[i])->enablingVariable() !=
+          static_cast<attack_flowDecision*>(Members[0])->enablingVariable())
+        sharing_ = 0;
+    if (sharing_ == 1) {
+      // Whole blocks of kFlagBlock, so that a block copies in one move.
+      int room = (NumMembers + kFlagBlock - 1) / kFlagBlock * kFlagBlock;
+      enabled_.reset(new bool[room]());
+      wasEnabled_.reset(new bool[room]());
+      for (int i = 0; i < NumMembers; i++) {
+        auto* m = static_cast<attack_flowDecision*>(Members[i]);
+        m->enabled.MoveTo(&enabled_[i]);
+        m->wasEnabled.MoveTo(&wasEnabled_[i]);
+      }
+    }
+  }
+  return sharing_ == 1;
+}
+
+// Every member's evaluation moves its latest result to its earlier one and
+// takes the shared variable's value.
+bool attack_flowDecisionGroup::Enabled() {
+  if (!sharesEnabling()) return TypedPostselectGroup::Enabled();
+  const int n = NumMembers;
+  const bool e = static_cast<attack_flowDecision*>(Members[0])->enablingValue() > 0;
+  ShiftFlags(n, e);
+  return e;
+}
+
+void attack_flowDecisionGroup::ShiftFlags(int n, bool e) {
+  for (int i = 0; i < n; i += kFlagBlock) {
+    std::memcpy(wasEnabled_.get() + i, enabled_.get() + i, kFlagBlock);
+    std::memset(enabled_.get() + i, e, kFlagBlock);
+  }
+}
+
+bool attack_flowDecisionGroup::SelectAction() {
+  if (!sharesEnabling()) return TypedPostselectGroup::SelectAction();
+  double u = TheDistribution->getGenerator()->rnd();
+  BaseGroupClass* const* members = Members.data();
+  WeightEntry* dist = WeightDistribution.data();
+  const int n = NumMembers;
+  const bool e = static_cast<attack_flowDecision*>(members[0])->enablingValue() > 0;
+  ShiftFlags(n, e);
+  double cumulative = 0.0;
+  for (int i = 0; i < n; i++) {
+    auto* m = static_cast<attack_flowDecision*>(members[i]);
+    m->Disabled = !e;
+    if (!e) continue;
+    // Every member has rank 1: the first sets the distribution going, the
+    // others extend it.
+    cumulative = i == 0 ? m->weightValue() : cumulative + m->weightValue();
+    dist[i] = WeightEntry{cumulative, m};
+  }
+  if (!e) return false;
+  MaxRank = 1;
+  NumEntries = n;
+  double target = cumulative * u;
+  int lo = 0;
+  int hi = n - 1;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (dist[mid].cumulative > target)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  auto* chosen = static_cast<attack_flowDecision*>(dist[lo].member);
+  chosen->attack_flowDecision::SelectAction();
+  SelectedAction = chosen->getSelectedAction();
+  return true;
+}
+
 attack_flowDecision::attack_flowDecision(const char* name) {
   commonInit(name, 9, ZeroDelayDistribution, DefaultExecutionPolicy, 0, 0, false);
 }
@@ -357,7 +433,7 @@ attack_flowKORVEL::attack_flowKORVEL() {
   }
   // The groups know their members' classes, so they call them directly.
   using OutcomeGroup = TypedPostselectGroup<attack_flowStep>;
-  using DecisionGroup = TypedPostselectGroup<attack_flowDecision>;
+  using DecisionGroup = attack_flowDecisionGroup;
   std::vector<OutcomeGroup*> outcomeGroups;
   for (const DecisionData& d : kDecisions) {
     if (!d.groupName) continue;

@@ -111,10 +111,40 @@ class attack_flowDecision : public AdversaryDecision {
     weight.sv = weightSV;
   }
 
+  // The variable that enables the decision (the model's MakeDecision) and
+  // the decision's weight, for the decision group.
+  const KORVELStateVariable* enablingVariable() const { return makeDecision.sv; }
+  short enablingValue() const { return *makeDecision; }
+  double weightValue() const { return static_cast<double>(*weight); }
+
  private:
   LinkedSV makeDecision;
   LinkedSV chosen;
   LinkedSV weight;
+};
+
+// The group of the adversary's decisions. Every decision is enabled exactly
+// when the model's MakeDecision is positive and has rank 1, so the group
+// reads MakeDecision once per evaluation instead of once per member; each
+// member's enabling flags, Disabled flag and weight entry come out as the
+// general group would set them. A group whose members do not all share one
+// enabling variable works as the general group does.
+class attack_flowDecisionGroup : public TypedPostselectGroup<attack_flowDecision> {
+ public:
+  bool Enabled() override;
+  bool SelectAction() override;
+
+ private:
+  // Whether all members read one enabling variable; worked out once, when
+  // the members' enabling flags are also gathered into the arrays below.
+  bool sharesEnabling() { return sharing_ == 1 || (sharing_ < 0 && FindSharing()); }
+  bool FindSharing();
+  // Every member's evaluation at once: earlier result := latest, latest := e.
+  void ShiftFlags(int n, bool e);
+  static const int kFlagBlock = 16;
+  int sharing_ = -1;
+  std::unique_ptr<bool[]> enabled_;
+  std::unique_ptr<bool[]> wasEnabled_;
 };
 
 #define ATTACK_FLOW_DECISION(Name)                                   \

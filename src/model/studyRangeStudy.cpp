@@ -32,6 +32,10 @@ PVModel* studyRangeStudy::GetPVModel(bool expandTimePoints) {
   return ThePVModel;
 }
 
+PVModel* studyRangeStudy::NewPVModel(bool expandTimePoints) {
+  return new rewardPVModel(expandTimePoints);
+}
+
 void studyRangeStudy::SetGVs(int) {}
 
 void studyRangeStudy::PrintGlobalValues(int) {

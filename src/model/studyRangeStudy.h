@@ -12,6 +12,7 @@ class studyRangeStudy : public BaseStudyClass {
 
   // Replaces any reward model made before by a new one.
   PVModel* GetPVModel(bool expandTimePoints) override;
+  PVModel* NewPVModel(bool expandTimePoints) override;
   void SetGVs(int experiment) override;
   void PrintGlobalValues(int experiment) override;
   void* GetGVValue(const char* name) override;

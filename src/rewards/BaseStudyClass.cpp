@@ -11,6 +11,7 @@ void BaseStudyClass::SetGVs(int) { std::cout << "basestudyclass::SetGVs" << std:
 void BaseStudyClass::PrintGlobalValues(int) {}
 void* BaseStudyClass::GetGVValue(const char*) { return nullptr; }
 void BaseStudyClass::OverrideGVValue(const char*, void*) {}
+PVModel* BaseStudyClass::NewPVModel(bool) { return nullptr; }
 
 const char* BaseStudyClass::GetExpName(int i) {
   static char buffer[64];

@@ -20,6 +20,9 @@ class BaseStudyClass {
   virtual void PrintGlobalValues(int experiment);
   virtual void* GetGVValue(const char* name);
   virtual void OverrideGVValue(const char* name, void* value);
+  // Another, independent instance of the reward model (with its own atomic
+  // model), owned by the caller; null when the study cannot make one.
+  virtual PVModel* NewPVModel(bool expandTimePoints);
 
   int GetNumGVs() const { return NumGVs; }
   const char* GetGVName(int i) const { return GVNames[i].c_str(); }

@@ -241,6 +241,38 @@ void PVModel::ConsiderOnly(const int* indices, int count) {
   active_.clear();
   active_.reserve(ConsideredPVs.size());
   accumulationDirty_ = true;
+  stopTimes_.clear();
+  for (PerformanceVariableNode* node : ConsideredPVs) stopTimes_.push_back(node->StopTime);
+  std::sort(stopTimes_.begin(), stopTimes_.end());
+  nextStop_ = 0;
+}
+
+bool PVModel::CanDeferObservation() const {
+  if (!fastAccumulate_) return false;
+  for (PerformanceVariableNode* node : ConsideredPVs)
+    if (!node->CompletionOnly) return false;
+  return true;
+}
+
+void PVModel::ReplayAccumulate(double time, double lastTime) {
+  ActivateReachedNodes(time);
+  size_t kept = 0;
+  for (size_t i = 0; i < active_.size(); i++) {
+    PerformanceVariableNode* node = active_[i];
+    node->AccumulateInstant(time, lastTime);
+    if (node->NodeState != NodeDone) active_[kept++] = node;
+  }
+  active_.resize(kept);
+}
+
+void PVModel::ReplayEndAccumulate(double time, double lastTime) {
+  for (PerformanceVariableNode* node : ConsideredPVs)
+    if (node->NodeState != NodeDone) node->EndAccumulate(time, lastTime, &NoActionFiredYet);
+}
+
+void PVModel::ReplayReset() {
+  for (PerformanceVariableNode* node : PVList)
+    if (node->NodeState == NodeAccumulating || node->NodeState == NodeDone) node->Reset();
 }
 
 void PVModel::ActivateReachedNodes(double time) {

@@ -74,6 +74,35 @@ class PVModel : public BaseModelClass {
   // are worked out afresh.
   void NodeWasReset() { accumulationDirty_ = true; }
 
+  // ---- observations worked out later from saved states -------------------
+  // When every considered node takes its observation only in the call that
+  // completes it, an accumulation changes nothing but node states until one
+  // completes; the calls that complete a node can then be replayed on
+  // another instance of the reward model from saved state images, in the
+  // same order, with the same results.
+  bool CanDeferObservation() const;
+  // Whether an accumulation at `time` completes a considered node (and so
+  // must be replayed); starts over with RestartCompletionSchedule for every
+  // replication.
+  bool CompletionDue(double time) {
+    if (nextStop_ == stopTimes_.size() || !(time > stopTimes_[nextStop_])) return false;
+    while (nextStop_ < stopTimes_.size() && time > stopTimes_[nextStop_]) nextStop_++;
+    return true;
+  }
+  void RestartCompletionSchedule() { nextStop_ = 0; }
+  // Accumulation, end of replication and reset as they were made on the
+  // recording model, given the time of its last firing. They touch nothing
+  // process-wide, so they may run beside a simulation on another model.
+  void ReplayAccumulate(double time, double lastTime);
+  void ReplayEndAccumulate(double time, double lastTime);
+  void ReplayReset();
+  // The reset of the last firing that PVReset makes, without resetting
+  // nodes (a recording model's nodes are never accumulated).
+  void ResetLastAction() {
+    LastActionTime = 0.0;
+    LastFiredAction = &NoActionFiredYet;
+  }
+
   BaseModelClass* getChildModel() const { return ChildModel; }
   int getNumPVs() const { return NumPVs; }
   PerformanceVariableNode* getNode(int i) const { return PVList[i]; }
@@ -119,6 +148,9 @@ class PVModel : public BaseModelClass {
   std::vector<PerformanceVariableNode*> byStartTime_;
   size_t pending_ = 0;
   std::vector<PerformanceVariableNode*> active_;
+  // The considered nodes' stop times, ascending, for CompletionDue.
+  std::vector<double> stopTimes_;
+  size_t nextStop_ = 0;
 
   int IndexOf(BaseActionClass* action) const;
   BaseActionClass* ActionAt(int index);

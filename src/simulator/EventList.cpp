@@ -27,20 +27,6 @@ bool EventList::Before(Event* a, Event* b) {
   return a->FiringTime == b->FiringTime && a->Action->Rank() > b->Action->Rank();
 }
 
-void EventList::Place(int i, Event* e) {
-  heap_[i] = e;
-  recordOf(e)->HeapSlot = &heap_[i];
-}
-
-void EventList::Insert(const Event* e) {
-  TARVEX_ASSERT(count_ < capacity_ && !pool_.empty(), "count < capacity", "EventList");
-  Event* pooled = pool_.back();
-  pool_.pop_back();
-  *pooled = *e;
-  Place(count_, pooled);
-  count_++;
-  BubbleUp(count_ - 1);
-}
 
 int EventList::BubbleUp(int i) {
   while (i > 0) {
@@ -75,16 +61,7 @@ void EventList::BubbleDown(int i) {
   }
 }
 
-void EventList::Remove(Event** slot) {
-  int i = static_cast<int>(slot - heap_.data());
-  Event* e = heap_[i];
-  pool_.push_back(e);
-  recordOf(e)->HeapSlot = nullptr;
-  count_--;
-  if (i == count_) {
-    heap_[i] = nullptr;
-    return;
-  }
+void EventList::FillHole(int i) {
   Place(i, heap_[count_]);
   heap_[count_] = nullptr;
   if (BubbleUp(i) == i) BubbleDown(i);
@@ -108,10 +85,7 @@ void EventList::FindEquals(int i) {
     FindEquals(right);
 }
 
-Event** EventList::Earliest() {
-  if (count_ == 0) return nullptr;
-  // A single event ties with nothing.
-  if (count_ == 1) return &heap_[0];
+Event** EventList::EarliestOfSeveral() {
   FindEquals(0);
   if (tieCount_ == 1) {
     tieCount_ = 0;

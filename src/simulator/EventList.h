@@ -10,6 +10,8 @@
 #include <iosfwd>
 #include <vector>
 
+#include "base/BaseActionClass.h"
+#include "base/StandardErrors.h"
 #include "simulator/Event.h"
 
 class EventList {
@@ -20,14 +22,38 @@ class EventList {
   ~EventList();
 
   // Copies the template into a pooled event and schedules it.
-  void Insert(const Event* e);
-  void Remove(Event** slot);
+  void Insert(const Event* e) {
+    TARVEX_ASSERT(count_ < capacity_ && !pool_.empty(), "count < capacity", "EventList");
+    Event* pooled = pool_.back();
+    pool_.pop_back();
+    *pooled = *e;
+    int i = count_++;
+    Place(i, pooled);
+    if (i > 0) BubbleUp(i);
+  }
+  void Remove(Event** slot) {
+    int i = static_cast<int>(slot - heap_.data());
+    Event* e = heap_[i];
+    pool_.push_back(e);
+    e->Action->EventRecord->HeapSlot = nullptr;
+    count_--;
+    if (i == count_) {
+      heap_[i] = nullptr;
+      return;
+    }
+    FillHole(i);
+  }
   void Remove(void* slot) { Remove(static_cast<Event**>(slot)); }
   // Restores heap order after the caller changed the event's firing time.
   void ModifyKey(Event** slot);
   // The slot of the event that fires next (drawing one uniform when two or
   // more events tie on time and rank); null when the list is empty.
-  Event** Earliest();
+  Event** Earliest() {
+    if (count_ == 0) return nullptr;
+    // A single event ties with nothing.
+    if (count_ == 1) return &heap_[0];
+    return EarliestOfSeveral();
+  }
   // Collects into the tie list the events equal in time and rank to slot i.
   void FindEquals(int index);
   void ClearEventList();
@@ -43,7 +69,13 @@ class EventList {
  private:
   int BubbleUp(int i);
   void BubbleDown(int i);
-  void Place(int i, Event* e);
+  void Place(int i, Event* e) {
+    heap_[i] = e;
+    e->Action->EventRecord->HeapSlot = &heap_[i];
+  }
+  // Moves the last event into the freed slot i and restores heap order.
+  void FillHole(int i);
+  Event** EarliestOfSeveral();
   static bool Before(Event* a, Event* b);
 
   std::vector<Event> storage_;  // every event, allocated once

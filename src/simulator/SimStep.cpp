@@ -2,17 +2,23 @@
 // for it, reschedule what the firing can affect, and find the next event.
 #include "base/StandardErrors.h"
 #include "rewards/PVModel.h"
+#include "simulator/ObservationBatch.h"
 #include "simulator/SimulatorClass.h"
 
 int SimulatorClass::SimStep() {
   eventList->Remove(CurrentEvent);
-  // Rewards are accumulated up to the firing instant in the state before it.
-  pvModel->Accumulate(CurrentTime);
+  // Rewards are accumulated up to the firing instant in the state before it
+  // (or, with deferred observation, the state is saved when an accumulation
+  // here would complete a node).
+  if (!Recording)
+    pvModel->Accumulate(CurrentTime);
+  else if (pvModel->CompletionDue(CurrentTime))
+    Recording->AddAccumulation(CurrentTime, BaseModelClass::LastActionTime, pvModel);
   FiredAction = pvModel->FireAction(CurrentAction, CurrentTime);
   TARVEX_ASSERT(FiredAction, "FiredAction", "SimStep");
   ActionsFired++;
 
-  CheckReactivationList();
+  if (!ReactivationList.empty()) CheckReactivationList();
   RemoveAffectedActions();
   InsertAffectedActions();
 

@@ -195,6 +195,27 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   // 15. The nodes observed per replication or batch.
   NumPVs = pvModel->getNumPVs();
 
+  // A second instance of the reward model lets a terminating run work out
+  // its observations on another thread. Not while tracing, and not when a
+  // manager will connect (then the run stays on one thread).
+  if (IsTerminating && !TarvexTrace && !XMLTrace && !WaitForSocket &&
+      pvModel->CanDeferObservation()) {
+    ShadowModel.reset(Study->NewPVModel(true));
+    if (ShadowModel && ShadowModel->getNumPVs() == NumPVs) {
+      for (int i = 0; i < NumPVs; i++)
+        ShadowModel->getNode(i)->StopTime = pvModel->getNode(i)->StopTime;
+      ShadowModel->ConsiderOnly(indices.data(), static_cast<int>(indices.size()));
+      // Settle the second model's state layout now, on this thread.
+      std::vector<char> image(pvModel->StateSize() > 0 ? pvModel->StateSize() : 1);
+      pvModel->CurrentState(image.data());
+      ShadowModel->SetState(image.data());
+      pvModel->CurrentState(image.data());
+      if (!ShadowModel->CanDeferObservation()) ShadowModel.reset();
+    } else {
+      ShadowModel.reset();
+    }
+  }
+
 }
 
 SimulatorClass::~SimulatorClass() {
@@ -214,6 +235,7 @@ SimulatorClass::~SimulatorClass() {
   delete ValuePacket;
   delete SquarePacket;
   ValuePacket = SquarePacket = nullptr;
+  ShadowModel.reset();
   pvModel = nullptr;
   DestructStudy();
 }

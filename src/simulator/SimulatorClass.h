@@ -5,6 +5,7 @@
 #ifndef TARVEX_SIMULATOR_SIMULATORCLASS_H
 #define TARVEX_SIMULATOR_SIMULATORCLASS_H
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <fstream>
@@ -23,6 +24,8 @@
 #include "simulator/EventList.h"
 
 class BaseStudyClass;
+class ObservationBatch;
+class ObservationPipeline;
 class PVModel;
 class PerformanceVariableNode;
 class TarvexSocket;
@@ -64,6 +67,16 @@ class SimulatorClass {
   // One replication from the current (initial) state to the end time, the
   // nodes completed at the end; the caller collects and resets.
   void SimulateReplication();
+  // The terminating run on two threads: this one simulates and saves the
+  // state at every observation, a second one works the observations out on
+  // another instance of the reward model and writes them. The same
+  // replications, observations and files as the one-thread run.
+  // False, having done nothing but set-up, when no second thread could be
+  // started.
+  bool PipelinedTerminatingSimulation();
+  // The second thread's work: observations, packets and output passes.
+  void ObserveReplications(ObservationPipeline* pipeline);
+  static unsigned long StaticObserveThreadFunc(void* simulator);
   void SteadyStateSimulation();
 
   // ---- event list, connectivity, step ------------------------------------
@@ -146,7 +159,9 @@ class SimulatorClass {
   RandomNumberGeneratorType RNGType = LaggedFibonacciGenerator;
 
   // ---- run-time state ----------------------------------------------------
-  int32_t StopFlag = kRunning;
+  // The run state; atomic because the thread that writes the observations
+  // may stop the run.
+  std::atomic<int32_t> StopFlag{kRunning};
   int32_t ReplicationCount = 0;
   clock_t StartClock = 0;
   double ElapsedCPU = 0.0;
@@ -204,6 +219,13 @@ class SimulatorClass {
 
   // Exit status that main returns (non-zero after a failed result write).
   int ExitStatus = 0;
+
+  // Deferred observation: a second instance of the reward model on which the
+  // observing thread replays the saved observations, and the batch the
+  // simulating thread saves into (null in a one-thread run).
+  std::unique_ptr<PVModel> ShadowModel;
+  ObservationBatch* Recording = nullptr;
+  int64_t FiringsBeforeRun = 0;
 
  private:
   void ScheduleUnit(BaseActionClass* unit);

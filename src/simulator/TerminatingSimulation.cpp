@@ -6,7 +6,9 @@
 #include <iostream>
 #include <vector>
 
+#include "base/BaseModelClass.h"
 #include "rewards/PVModel.h"
+#include "simulator/ObservationBatch.h"
 #include "simulator/SimulatorClass.h"
 #include "trace/TraceFileContainer.h"
 
@@ -18,6 +20,7 @@ void SimulatorClass::HandOverPackets(int k) {
 }
 
 void SimulatorClass::SimulateReplication() {
+  const int32_t firedBefore = ActionsFired;
   CurrentTime = 0.0;
   eventList->ClearEventList();
   for (BaseActionClass* u : ReactivationList) u->Reactivation = false;
@@ -39,10 +42,20 @@ void SimulatorClass::SimulateReplication() {
       if (SimStep() == 0) break;
   }
   Trace->newBatch();
-  pvModel->EndAccumulate(endTime);
+  if (!Recording)
+    pvModel->EndAccumulate(endTime);
+  else
+    Recording->AddEnd(endTime, BaseModelClass::LastActionTime, ActionsFired - firedBefore, pvModel);
 }
 
 void SimulatorClass::TerminatingSimulation() {
+  // Two threads when the observations can be worked out later: not while
+  // tracing (the trace follows the run as it happens) nor with a manager
+  // connected (its commands act on the run between replications).
+  FiringsBeforeRun = ActionsFired;
+  if (ShadowModel && !Connection && Trace->getNumTraceFiles() == 0 &&
+      PipelinedTerminatingSimulation())
+    return;
   TemplateEvent = std::make_unique<Event>();
   PlaceholderAction = std::make_unique<BaseActionClass>();
 
