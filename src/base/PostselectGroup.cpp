@@ -9,13 +9,10 @@ PostselectGroup::PostselectGroup(int n) {
   NumMembers = n;
 }
 
-BaseGroupClass* PostselectGroup::first(const char* operation) {
-  if (NumMembers < 1 || !Members[0]) {
-    std::cerr << "!! PostselectGroup::" << operation << ": group " << Name << " has no members"
-              << std::endl;
-    TarvexAssertionFailure("NumMembers > 0", "PostselectGroup", __LINE__);
-  }
-  return Members[0];
+void PostselectGroup::NoMembers(const char* operation) {
+  std::cerr << "!! PostselectGroup::" << operation << ": group " << Name << " has no members"
+            << std::endl;
+  TarvexAssertionFailure("NumMembers > 0", "PostselectGroup", __LINE__);
 }
 
 BaseActionClass* PostselectGroup::Fire() {

@@ -20,7 +20,11 @@ class PostselectGroup : public BaseGroupClass {
 
  protected:
   // The first member, which must exist.
-  BaseGroupClass* first(const char* operation);
+  BaseGroupClass* first(const char* operation) {
+    if (NumMembers < 1 || !Members[0]) NoMembers(operation);
+    return Members[0];
+  }
+  [[noreturn]] void NoMembers(const char* operation);
 };
 
 #endif

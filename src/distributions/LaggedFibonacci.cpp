@@ -12,6 +12,10 @@ namespace {
 // (x + y) mod 1.0, removing the integer part by truncation toward zero.
 inline double mod_sum(double x, double y) {
   const double s = x + y;
+  // The generator's values lie in [0, 1), so the sum lies in [0, 2) and its
+  // integer part is 0 or 1: the same result as subtracting the truncation,
+  // without calling it.
+  if (s > 0.0 && s < 2.0) return s >= 1.0 ? s - 1.0 : s;
   return s - std::trunc(s);
 }
 

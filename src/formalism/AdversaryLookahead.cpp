@@ -8,6 +8,7 @@
 // Every formula is evaluated in the order written here: two decisions of the
 // attack_flow model tie exactly, and others differ only in their last bits,
 // so a reordered sum would change the adversary's choices.
+#include <algorithm>
 #include <cfloat>
 #include <cstring>
 #include <iostream>
@@ -234,15 +235,37 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
               << " is below 1; no decision made" << std::endl;
     return;
   }
-  // A decision made before at this state: looked up on the values in place.
+  // A decision made before at this state: recognised from the step that
+  // led here, or looked up, on the values in place.
+  const Step* step = firedStep_;
+  firedStep_ = nullptr;
   if (mode == 3) {
     int length = 0;
     if (const char* image = ImageInPlace(&length)) {
-      if (const int* hit = cache.find(image, length)) {
-        markDecision(*hit >= 0 ? decisionSteps[*hit][0] : nullptr);
+      if (transitionsGeneration_ != cache.generation()) {
+        std::fill(transitions_.begin(), transitions_.end(), Transition());
+        transitionsGeneration_ = cache.generation();
+        lastSlot_ = -1;
+      }
+      long slot = -1;
+      Transition* guess = nullptr;
+      if (step && lastSlot_ >= 0) {
+        guess = &TransitionFor(lastSlot_, step);
+        if (guess->from == lastSlot_ && guess->step == step && cache.holds(guess->to, image, length))
+          slot = guess->to;
+      }
+      if (slot < 0) {
+        slot = cache.slotOf(image, length);
+        if (slot >= 0 && guess) *guess = Transition{lastSlot_, step, slot};
+      }
+      if (slot >= 0) {
+        lastSlot_ = slot;
+        int decision = cache.decisionAt(slot);
+        markDecision(decision >= 0 ? decisionSteps[decision][0] : nullptr);
         return;
       }
     }
+    lastSlot_ = -1;
   }
   // The state image, on the stack for models of usual size.
   char local[256];

@@ -20,6 +20,7 @@ void DecisionCache::insert(const char* image, size_t length, int decision) {
 }
 
 void DecisionCache::Grow() {
+  generation_++;
   std::vector<Slot> old;
   old.swap(slots_);
   slots_.assign(old.size() * 2, Slot{});
@@ -33,6 +34,7 @@ void DecisionCache::Grow() {
 }
 
 void DecisionCache::clear() {
+  generation_++;
   slots_.assign(kInitialSlots, Slot{});
   store_.clear();
   count_ = 0;

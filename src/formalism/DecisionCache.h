@@ -21,6 +21,19 @@ class DecisionCache {
     const Slot& s = slots_[FindSlot(image, length, Hash(image, length))];
     return s.used ? &s.decision : nullptr;
   }
+  // The slot that holds the image, or -1. Slots stay put until the
+  // generation changes (when the table grows or is cleared).
+  long slotOf(const char* image, size_t length) const {
+    size_t i = FindSlot(image, length, Hash(image, length));
+    return slots_[i].used ? static_cast<long>(i) : -1;
+  }
+  // Whether slot (of the current generation) holds exactly this image.
+  bool holds(long slot, const char* image, size_t length) const {
+    const Slot& s = slots_[slot];
+    return s.used && s.length == length && SameImage(store_.data() + s.offset, image, length);
+  }
+  int decisionAt(long slot) const { return slots_[slot].decision; }
+  unsigned generation() const { return generation_; }
   // Stores (or replaces) the decision for the image.
   void insert(const char* image, size_t length, int decision);
   size_t size() const { return count_; }
@@ -89,6 +102,7 @@ class DecisionCache {
   std::vector<Slot> slots_;
   std::vector<char> store_;
   size_t count_ = 0;
+  unsigned generation_ = 0;
 };
 
 #endif

@@ -145,6 +145,11 @@ class KORVELModel : public BaseModelClass {
   void useBoundsToDecide(int horizon);
   // Marks the chosen decision (reports a state where none is feasible).
   void markDecision(Step* chosen);
+  // Told by an outcome step just before it asks for the next decision: the
+  // state it leaves is usually the one it left the last time it fired after
+  // the same decision, which the look-ahead then recognises without a
+  // look-up.
+  void StepFired(const Step* step) { firedStep_ = step; }
   // Forgets every cached decision (for a model whose parameters changed).
   static void ClearCache() { cache.clear(); }
 
@@ -174,6 +179,25 @@ class KORVELModel : public BaseModelClass {
   BeginAdversaryDecision* beginAdversaryDecision = nullptr;
 
  private:
+  // Recognising the state after a step: for (slot of the last decision's
+  // state, step that fired), the slot of the state it led to. A guess is
+  // used only when the slot still holds exactly the current image.
+  struct Transition {
+    long from = -1;
+    const Step* step = nullptr;
+    long to = -1;
+  };
+  static const size_t kTransitions = 4096;
+  Transition& TransitionFor(long from, const Step* step) {
+    size_t key = (static_cast<size_t>(from) * 131u + reinterpret_cast<uintptr_t>(step) / 8u) %
+                 kTransitions;
+    return transitions_[key];
+  }
+  std::vector<Transition> transitions_ = std::vector<Transition>(kTransitions);
+  unsigned transitionsGeneration_ = 0;
+  long lastSlot_ = -1;
+  const Step* firedStep_ = nullptr;
+
   // The image is the values of the variables that hold their storage (each
   // sharing group once, through its head), in order. The model
   // keeps those values side by side in a block it owns (the variables'

@@ -6,6 +6,7 @@
 BaseActionClass* Step::Fire() {
   executeEffects();
   chosenSV->setMark(0);
+  model->StepFired(this);
   model->recalculateAdversaryDecisionWeights();
   return this;
 }

@@ -21,37 +21,42 @@ class ObservationBatch {
   explicit ObservationBatch(int imageSize) : imageSize_(imageSize > 0 ? imageSize : 1) {}
 
   void Clear() {
-    entries_.clear();
-    images_.clear();
+    size_ = 0;
     replications_ = 0;
   }
   // Saves an accumulation at `time` with the model's current state.
   void AddAccumulation(double time, double lastTime, BaseModelClass* model) {
-    entries_.push_back(Entry{time, lastTime, -1});
-    CaptureImage(model);
+    Add(Entry{time, lastTime, -1}, model);
   }
   // Saves the end of a replication with the model's final state.
   void AddEnd(double time, double lastTime, int firings, BaseModelClass* model) {
-    entries_.push_back(Entry{time, lastTime, firings});
-    CaptureImage(model);
+    Add(Entry{time, lastTime, firings}, model);
     replications_++;
   }
 
   int Replications() const { return replications_; }
-  size_t Size() const { return entries_.size(); }
+  size_t Size() const { return size_; }
   const Entry& At(size_t i) const { return entries_[i]; }
   char* Image(size_t i) { return images_.data() + i * imageSize_; }
 
  private:
-  void CaptureImage(BaseModelClass* model) {
-    size_t at = images_.size();
-    images_.resize(at + imageSize_);
-    model->CurrentState(images_.data() + at);
+  // Entries and images grow together, without clearing the room they gain
+  // (every byte is written before it is read).
+  void Add(const Entry& entry, BaseModelClass* model) {
+    if (size_ == entries_.size()) {
+      size_t room = size_ ? 2 * size_ : 1024;
+      entries_.resize(room);
+      images_.resize(room * imageSize_);
+    }
+    entries_[size_] = entry;
+    model->CurrentState(images_.data() + size_ * imageSize_);
+    size_++;
   }
 
   size_t imageSize_;
   std::vector<Entry> entries_;
   std::vector<char> images_;
+  size_t size_ = 0;
   int replications_ = 0;
 };
 
