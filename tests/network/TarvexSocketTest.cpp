@@ -32,9 +32,7 @@ TEST(TarvexSocket, ConnectAcceptSelectAndReadUntilEndOfStream) {
   LoopbackPair p;
   p.Open();
   EXPECT_FALSE(p.listener.Select(0)) << "no second connection is pending";
-  EXPECT_FALSE(p.server.Select(2500));
-  EXPECT_FALSE(p.server.Select(0));
-
+  EXPECT_FALSE(p.server.Select(200));
   ASSERT_EQ(p.client.Send("x", 1), 1);
   EXPECT_TRUE(p.server.Select(-1)) << "data is pending, so no limit still returns";
   char buf[4] = {};
@@ -48,10 +46,8 @@ TEST(TarvexSocket, ConnectAcceptSelectAndReadUntilEndOfStream) {
   p.client.Close();
   EXPECT_TRUE(p.server.Select(10000)) << "end of stream counts as readable";
   EXPECT_EQ(p.server.RecvBlock(buf, 3), 2) << "stops early at end of stream";
-  EXPECT_EQ(p.server.RecvBlock(buf, 1), 0);
   EXPECT_EQ(p.server.Recv(buf, 1), 0);
   EXPECT_EQ(p.server.GetErrorString(), nullptr) << "end of stream is not an error";
-  EXPECT_EQ(p.listener.GetErrorString(), nullptr);
 }
 
 unsigned long SendSecondHalf(void* arg) {
@@ -100,6 +96,7 @@ struct BulkRead {
   }
 };
 
+// Far more than the socket buffers hold: Send must go on after partial writes.
 TEST(TarvexSocket, SendPushesALargeBufferWhole) {
   LoopbackPair p;
   p.Open();
@@ -146,42 +143,6 @@ TEST(TarvexSocket, BindOnAHeldPortFailsSilentlySoThePortSearchMovesOn) {
   EXPECT_FALSE(onListening);
   EXPECT_FALSE(onBoundOnly) << "a port bound by another socket that is not yet listening is taken too";
   EXPECT_NE(probe.GetErrorString(), nullptr);
-
-  // The same socket can go on to the next candidate ports.
-  int port = listening.GetPort();
-  while (port < 65535 && !probe.Bind(++port)) {
-  }
-  EXPECT_EQ(probe.GetPort(), port);
-  EXPECT_NE(port, listening.GetPort());
-}
-
-TEST(TarvexSocket, FailuresPrintTheirMessagesAndRecordAnError) {
-  TarvexSocket none(false);
-  TarvexSocket unlistened(true);
-  ASSERT_TRUE(unlistened.Bind(0));
-  TarvexSocket client(false);
-  TarvexSocket target(false);
-  char buf[4];
-
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(none.Listen(1));
-  EXPECT_FALSE(none.Select(0));
-  EXPECT_LE(none.Send("a", 1), 0);
-  EXPECT_LT(none.Recv(buf, 1), 0);
-  EXPECT_FALSE(unlistened.Bind(70000));
-  EXPECT_FALSE(unlistened.Accept(target));
-  EXPECT_FALSE(client.Connect("127.0.0.1", unlistened.GetPort())) << "nobody listens there";
-  EXPECT_FALSE(client.IsValid());
-  TarvexSocket neverConnected(true);
-  neverConnected.Close();  // nothing to shut down: no message
-  const std::string ebadf = std::to_string(EBADF);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "error in listen" + ebadf + "\nerror in select" + ebadf + "\nerror in bind.  errno=" +
-                std::to_string(EINVAL) + " (Port=70000)\nerror in accept: \nerror in connect: errno=" +
-                std::to_string(ECONNREFUSED) + "\n");
-  for (TarvexSocket* failed : {&none, &unlistened, &client}) EXPECT_NE(failed->GetErrorString(), nullptr);
-  EXPECT_EQ(target.GetErrorString(), nullptr);
-  EXPECT_EQ(neverConnected.GetErrorString(), nullptr);
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
-// The reward model of attack_flow: its nodes, the instant-of-time rules,
+// The reward model of attack_flow: the instant-of-time rules,
 // the considered nodes, resets, firing through the reward model, random
 // replications against a reference, and the PV type file.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <memory>
 #include <random>
 #include <string>
 #include <utility>
@@ -13,11 +10,9 @@
 
 #include "model/attack_flowKORVEL.h"
 #include "model/rewardPVModel.h"
+#include "support/Process.h"
 
 namespace {
-
-const char* const kNames[8] = {"NoKeyNoAccess", "SSIDandMAC", "NetworkKey", "Network Access",
-                               "Hijacking",     "MITM",       "DOS",        "Sensitive Information"};
 
 attack_flowKORVEL* childOf(PVModel& m) { return static_cast<attack_flowKORVEL*>(m.getChildModel()); }
 
@@ -33,45 +28,6 @@ void moveInstant(PerformanceVariableNode* node, double s) {
 }
 
 }  // namespace
-
-TEST(RewardModelTest, NodesOfTheAttackFlowRewardModel) {
-  auto m = std::make_unique<rewardPVModel>(true);
-  attack_flowKORVEL* model = childOf(*m);
-  EXPECT_STREQ(m->getName(), "rewardPVModel");
-  ASSERT_EQ(m->getNumPVs(), 168);
-  EXPECT_EQ(m->getMaxStopTime(), 100.0);
-  for (int k = 0; k < 8; k++) {
-    for (int i = 0; i <= 20; i++) {
-      PerformanceVariableNode* node = m->getNode(21 * k + i);
-      SCOPED_TRACE(std::string(kNames[k]) + " #" + std::to_string(i));
-      EXPECT_STREQ(node->getName(), kNames[k]);
-      EXPECT_EQ(node->Id, 21 * k + i);
-      EXPECT_EQ(node->StartTime, 5.0 * i);
-      EXPECT_EQ(node->StopTime, 5.0 * i);
-      ASSERT_EQ(node->GetNumTimePoints(), 21);
-      EXPECT_EQ(node->GetStopTime(20), 100.0);
-      ASSERT_EQ(node->NumWorkers, 1);
-      // Each reads its own variable.
-      KORVELStateVariable* sv = observed(model)[k];
-      sv->setMark(7);
-      EXPECT_EQ(node->Workers[0]->Reward_Function(), 7.0);
-      sv->setMark(k == 0 ? 1 : 0);
-    }
-  }
-  EXPECT_STREQ(m->getNode(3 * 21 + 20)->getName(), "Network Access");
-  EXPECT_EQ(m->getNode(3 * 21 + 20)->StartTime, 100.0);
-
-  EXPECT_EQ(m->createPVNode(8, 0), nullptr);
-  EXPECT_EQ(m->createPVNode(-1, 0), nullptr);
-  m.reset();
-
-  rewardPVModel single(false);  // one node per PV, at its first instant
-  ASSERT_EQ(single.getNumPVs(), 8);
-  for (int k = 0; k < 8; k++) {
-    EXPECT_STREQ(single.getNode(k)->getName(), kNames[k]);
-    EXPECT_EQ(single.getNode(k)->StopTime, 0.0);
-  }
-}
 
 TEST(RewardModelTest, InstantOfTimeRules) {
   rewardPVModel m(true);
@@ -227,33 +183,21 @@ struct TinyPVModel : PVModel {
   PerformanceVariableNode* createPVNode(int pv, int t) override { return pv == 0 ? new TinyNode(t) : nullptr; }
 };
 
-std::vector<std::string> readLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 }  // namespace
 
 TEST(RewardModelTest, PVTypeFile) {
-  const std::string path = testing::TempDir() + "pv_type_file_test.txt";
-  const std::vector<std::string> node = {"Name:A", "Type:0", "NumTimes:2", "Start:0", "Stop:0", "Start:5", "Stop:5"};
-  std::vector<std::string> expected = {"Version:1", "NumPV:1"};
-  expected.insert(expected.end(), node.begin(), node.end());
+  support::TempDir dir;
+  const std::string path = dir.file("pv.txt");
+  const std::string node = "Name:A\nType:0\nNumTimes:2\nStart:0\nStop:0\nStart:5\nStop:5\n";
   TinyPVModel one;
   one.CreatePVList(1, false);
   one.WritePVTypeFile(path.c_str());
-  EXPECT_EQ(readLines(path), expected);
-
+  EXPECT_EQ(support::readFile(path), "Version:1\nNumPV:1\n" + node);
   // Expanded, every node repeats the PV's whole time table; the file is
   // truncated first.
   TinyPVModel two;
   two.CreatePVList(1, true);
   two.WritePVTypeFile(path.c_str());
-  expected[1] = "NumPV:2";
-  expected.insert(expected.end(), node.begin(), node.end());
-  EXPECT_EQ(readLines(path), expected);
-  two.WritePVTypeFile((testing::TempDir() + "no-such-dir/pv.txt").c_str());  // no effect
-  std::remove(path.c_str());
+  EXPECT_EQ(support::readFile(path), "Version:1\nNumPV:2\n" + node + node);
+  two.WritePVTypeFile(dir.file("no-such-dir/pv.txt").c_str());  // no effect
 }

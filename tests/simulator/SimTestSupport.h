@@ -1,19 +1,15 @@
-// Helpers of the event-list, connectivity and step tests: hand-wired
-// schedulable units, a scripted uniform generator and a simulator built
-// in-process on the attack_flow model.
+// Helpers of the in-process simulator tests: hand-wired schedulable units and
+// a simulator built in-process on the attack_flow model.
 #ifndef TARVEX_TESTS_SIMULATOR_SIMTESTSUPPORT_H
 #define TARVEX_TESTS_SIMULATOR_SIMTESTSUPPORT_H
 
 #include <deque>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "base/BaseGroupClass.h"
-#include "distributions/DistributionDefinition.h"
-#include "distributions/LaggedFibonacci.h"
 #include "simulator/SimulatorClass.h"
 
 namespace simtest {
@@ -22,7 +18,8 @@ namespace simtest {
 // last one repeats); each draw is logged by name.
 class TestUnit : public BaseGroupClass {
  public:
-  explicit TestUnit(const char* name, int rank = 0, double weight = 1.0) : rank(rank), weight(weight) {
+  explicit TestUnit(const char* name, int rank = 0, std::deque<double> delays = {}, double weight = 1.0)
+      : rank(rank), weight(weight), delays(std::move(delays)) {
     defineName(name);
     EventRecord = &record;
   }
@@ -46,35 +43,12 @@ class TestUnit : public BaseGroupClass {
 
   int rank;
   double weight;
-  bool on = true, change = false, predicate = false, function = false;
   std::deque<double> delays;
+  bool on = true, change = false, predicate = false, function = false;
   std::vector<std::string>* log = nullptr;
   std::function<void()> onFire;
   int fired = 0;
   ::EventRecord record;
-};
-
-// Returns the scripted values in turn, or with none uniforms of a seeded
-// engine; counts its draws. Installed for one scope; a seeded
-// lagged-Fibonacci generator is put back afterwards.
-class ScriptedGenerator : public RandomNumberGenerator {
- public:
-  double rnd() override {
-    ++draws;
-    if (values.empty()) return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
-    return values[(draws - 1) % values.size()];
-  }
-  std::vector<double> values;
-  std::mt19937_64 engine{12345};
-  long draws = 0;
-
-  struct Scope {
-    explicit Scope(ScriptedGenerator* g) { TheDistribution->setGenerator(g); }
-    ~Scope() {
-      TheDistribution->setGenerator(new LaggedFibonacci());
-      TheDistribution->getGenerator()->srnd(31415);
-    }
-  };
 };
 
 // The simulator built from a command line (one replication by default).

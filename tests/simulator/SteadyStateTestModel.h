@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,9 +35,6 @@ class Ticker : public BaseGroupClass {
   BaseActionClass* Fire() override;
   double Weight() override { return 1.0; }
   int Rank() override { return 0; }
-  bool ReactivationPredicate() override { return false; }
-  bool ReactivationFunction() override { return false; }
-  bool EnablingChange() override { return false; }
 
  private:
   TickerModel* model_;
@@ -101,13 +97,13 @@ class TickCountWorker : public PerformanceVariableWorker {
 // count at that moment. Steady-state unless told otherwise.
 class TickCountNode : public PerformanceVariableNode {
  public:
-  TickCountNode(const std::string& name, double start, double stop, bool steadyState) {
+  TickCountNode(const std::string& name, double start, double stop) {
     TopModelSlot = &TheModel;
     double starts[1] = {start};
     double stops[1] = {stop};
     Initialize(name.c_str(), InstantOfTimeReward, 1, starts, stops, 0, 0, 1, 0);
     AddModelDependency("ticker");
-    SteadyStateFlag = steadyState ? 1 : 0;
+    SteadyStateFlag = 1;
   }
   void CreateWorkerList() override {
     for (int i = 0; i < NumWorkers; i++) {
@@ -123,7 +119,6 @@ class TickCountNode : public PerformanceVariableNode {
 struct Window {
   double start;
   double stop;
-  bool steadyState = true;
 };
 
 class TickerReward : public PVModel {
@@ -137,7 +132,7 @@ class TickerReward : public PVModel {
   ~TickerReward() override { Destruct(); }
   PerformanceVariableNode* createPVNode(int pv, int) override {
     const Window& w = windows_[pv];
-    return new TickCountNode("window" + std::to_string(pv), w.start, w.stop, w.steadyState);
+    return new TickCountNode("window" + std::to_string(pv), w.start, w.stop);
   }
   TickerModel* ticker() { return static_cast<TickerModel*>(ChildModel); }
 

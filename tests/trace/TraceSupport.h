@@ -1,23 +1,20 @@
 // Support for the trace tests: the attack_flow reward model with the names
 // and values its state is expected to show, firing a schedulable unit with
-// its trace calls, private directories and the XML well-formedness check.
+// its trace calls, and the XML well-formedness check.
 #ifndef TARVEX_TESTS_TRACE_TRACESUPPORT_H
 #define TARVEX_TESTS_TRACE_TRACESUPPORT_H
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "model/attack_flowKORVEL.h"
 #include "model/rewardPVModel.h"
+#include "support/Process.h"
 #include "trace/TraceFile.h"
 
 namespace tracetest {
@@ -35,13 +32,6 @@ struct AttackFlow {
 const char* const kDecisionPrefixes[9] = {
     "Networkscanning", "EvilTwin", "JoinNetwork", "RogueAP", "BlockTrafficFlow",
     "ApplicationLayerAttack", "NetworkLayerAttack", "PasswordCapture", "DoNothing"};
-const char* const kStepNames[15] = {
-    "NetworkscanningSuccessStep", "EvilTwinFailureStep", "EvilTwinSuccessStep",
-    "JoinNetworkSuccessStep", "RogueAPFailureStep", "RogueAPSuccessStep",
-    "BlockTrafficFlowFailureStep", "BlockTrafficFlowSuccessStep",
-    "ApplicationLayerAttackFailureStep", "ApplicationLayerAttackSuccessStep",
-    "NetworkLayerAttackFailureStep", "NetworkLayerAttackSuccessStep",
-    "PasswordCaptureFailureStep", "PasswordCaptureSuccessStep", "DoNothingOutcome1Step"};
 // clang-format on
 
 // The model's variables in registration order with their values.
@@ -99,40 +89,13 @@ inline BaseActionClass* fireTraced(TraceFile& trace, BaseGroupClass* unit, doubl
   return chosen;
 }
 
-// A private directory, removed with its contents at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = testing::TempDir() + "tarvex_trace_XXXXXX";
-    if (mkdtemp(&pattern[0])) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Checks a document with xmllint; marks the test skipped where it is not
 // installed.
 inline void expectWellFormed(const std::string& document) {
   if (std::system("command -v xmllint >/dev/null 2>&1") != 0) GTEST_SKIP() << "no xmllint";
-  TempDir dir;
+  support::TempDir dir;
   const std::string path = dir.file("trace.xml");
-  std::ofstream(path) << document;
+  support::writeFile(path, document);
   EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0) << document;
 }
 
