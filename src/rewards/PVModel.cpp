@@ -266,14 +266,18 @@ void PVModel::ReplayAccumulate(double time, double lastTime) {
 }
 
 void PVModel::ReplayEndAccumulate(double time, double lastTime) {
-  for (PerformanceVariableNode* node : ConsideredPVs)
-    if (node->NodeState != NodeDone) node->EndAccumulate(time, lastTime, &NoActionFiredYet);
+  EndAccumulateNotDone(time, lastTime, &NoActionFiredYet);
 }
 
-void PVModel::ReplayReset() {
-  for (PerformanceVariableNode* node : PVList)
+void PVModel::CollectAndReset(double* values, double* squares) {
+  for (int i = 0; i < NumPVs; i++) {
+    PerformanceVariableNode* node = PVList[i];
+    values[i] = node->Value;
+    squares[i] = node->Square;
     if (node->NodeState == NodeAccumulating || node->NodeState == NodeDone) node->Reset();
+  }
 }
+
 
 void PVModel::ActivateReachedNodes(double time) {
   if (accumulationDirty_) {
@@ -319,8 +323,22 @@ void PVModel::AccumulateNodes(double time) {
 }
 
 void PVModel::EndAccumulate(double time) {
+  if (fastAccumulate_) {
+    EndAccumulateNotDone(time, LastActionTime, LastFiredAction);
+    return;
+  }
   for (PerformanceVariableNode* node : ConsideredPVs)
     if (node->NodeState != NodeDone) node->EndAccumulate(time, LastActionTime, LastFiredAction);
+}
+
+void PVModel::EndAccumulateNotDone(double time, double lastTime, BaseActionClass* lastAction) {
+  // The nodes not done are the reached ones still accumulating and those
+  // not reached yet (nodes are independent, so the order does not matter).
+  ActivateReachedNodes(-1.7976931348623157e308);
+  for (PerformanceVariableNode* node : active_) node->EndAccumulate(time, lastTime, lastAction);
+  for (size_t i = pending_; i < byStartTime_.size(); i++)
+    if (byStartTime_[i]->NodeState != NodeDone)
+      byStartTime_[i]->EndAccumulate(time, lastTime, lastAction);
 }
 
 void PVModel::PVReset() {

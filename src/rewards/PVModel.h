@@ -90,12 +90,14 @@ class PVModel : public BaseModelClass {
     return true;
   }
   void RestartCompletionSchedule() { nextStop_ = 0; }
-  // Accumulation, end of replication and reset as they were made on the
-  // recording model, given the time of its last firing. They touch nothing
+  // Accumulation and end of replication as they were made on the recording
+  // model, given the time of its last firing. They touch nothing
   // process-wide, so they may run beside a simulation on another model.
   void ReplayAccumulate(double time, double lastTime);
   void ReplayEndAccumulate(double time, double lastTime);
-  void ReplayReset();
+  // Copies every node's observation (values[i], squares[i] for node i) and
+  // resets, as PVReset does, the nodes accumulating or done: one pass.
+  void CollectAndReset(double* values, double* squares);
   // The reset of the last firing that PVReset makes, without resetting
   // nodes (a recording model's nodes are never accumulated).
   void ResetLastAction() {
@@ -142,6 +144,8 @@ class PVModel : public BaseModelClass {
   // Steady-state nodes slide their windows: with any of them considered,
   // every considered node is visited.
   void ActivateReachedNodes(double time);
+  // EndAccumulate of every considered node not done (fast path only).
+  void EndAccumulateNotDone(double time, double lastTime, BaseActionClass* lastAction);
   void AccumulateNodes(double time);
   bool fastAccumulate_ = false;
   bool accumulationDirty_ = true;

@@ -118,6 +118,7 @@ void PerformanceVariableNode::FixReferences(BaseModelClass* top) {
   for (Impulse& imp : Impulses) imp.NumWorkers = CountWorkers(imp.ModelDeps);
   Workers.clear();
   Workers.resize(NumWorkers);
+  SoleWorker = nullptr;
 }
 
 namespace {
@@ -159,6 +160,7 @@ void PerformanceVariableNode::CreateModelGroupList() {
 }
 
 void PerformanceVariableNode::FixWorkerList() {
+  SoleWorker = NumWorkers == 1 ? Workers[0].get() : nullptr;
   for (int i = 0; i < NumWorkers; i++) {
     PerformanceVariableWorker* w = Workers[i].get();
     if (!w) continue;
@@ -316,11 +318,15 @@ void PerformanceVariableNode::Reset() {
   NodeState = NodeWaiting;
   Value = 0;
   Square = 0;
-  for (int i = 0; i < NumWorkers; i++) Workers[i]->Reset();
+  if (SoleWorker)
+    SoleWorker->Reset();
+  else
+    for (int i = 0; i < NumWorkers; i++) Workers[i]->Reset();
   ImpulseValue = 0;
   ImpulseSquare = 0;
-  for (Impulse& imp : Impulses)
-    for (auto& w : imp.Workers) w->Reset();
+  if (NumImpulses > 0)
+    for (Impulse& imp : Impulses)
+      for (auto& w : imp.Workers) w->Reset();
   if (SteadyStateFlag == 1) {
     double oldStop = StopTime;
     StartTime = oldStop;

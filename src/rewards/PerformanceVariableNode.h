@@ -29,7 +29,9 @@ enum RewardType : int {
 // Node states: waiting for the window to open, accumulating, done.
 enum NodeStateType : int { NodeWaiting = 0, NodeAccumulating = 1, NodeDone = 2 };
 
-class PerformanceVariableNode {
+// Aligned to a cache line: the fields an accumulation uses fit in the
+// node's first line.
+class alignas(64) PerformanceVariableNode {
  public:
   // Process-wide counter of initialised nodes; a node's Id is its place in
   // the reward model's node list.
@@ -97,21 +99,23 @@ class PerformanceVariableNode {
       NodeState = NodeAccumulating;
       return;
     }
-    double sum = 0;
-    for (int i = 0; i < NumWorkers; i++) {
-      PerformanceVariableWorker* w = Workers[i].get();
-      w->Accumulate(now, lastTime);
-      sum += w->Value;
-    }
     NodeState = NodeDone;
-    if (NumWorkers > 0) {
+    if (SoleWorker) {
+      // The common node with one worker: its sum is its one value.
+      PerformanceVariableWorker* w = SoleWorker;
+      w->Accumulate(now, lastTime);
+      double total = 0.0 + w->Value;
+      double weight = w->Weight;
+      Value += weight * total;
+      Square += weight * (total * total);
+    } else if (NumWorkers > 1) {
+      for (int i = 0; i < NumWorkers; i++) Workers[i]->Accumulate(now, lastTime);
       double total = 0;
       for (int i = 0; i < NumWorkers; i++) total += Workers[i]->Value;
       double weight = Workers[0]->Weight;
       Value += weight * total;
       Square += weight * (total * total);
     }
-    (void)sum;
     ImpulseValue = 0;
     ImpulseSquare = 0;
     Value += ImpulseValue;
@@ -124,37 +128,42 @@ class PerformanceVariableNode {
   double GetStopTime(int i) const { return StopTimes[i]; }
   const char* getName() const { return Name.c_str(); }
 
+  // The fields an accumulation reads and writes come first, so that they
+  // share the node's first cache lines.
+  int NodeState = NodeWaiting;
+  int NumWorkers = 0;
+  double Value = 0.0;
+  double Square = 0.0;
+  double StartTime = -1.0;
+  double StopTime = -1.0;
+  // The node's only worker, when it has exactly one (most nodes do).
+  PerformanceVariableWorker* SoleWorker = nullptr;
+  std::vector<std::unique_ptr<PerformanceVariableWorker>> Workers;
+  double ImpulseValue = 0.0;
+  double ImpulseSquare = 0.0;
+  int NumImpulses = 0;
+  int SteadyStateFlag = 0;
+  RewardType Type = InstantOfTimeReward;
   // Set by the reward model from OnlyCompletionCounts() once the node is
   // built.
   bool CompletionOnly = false;
   // The reward model that owns the node; told when the node is reset, so
   // that it can keep track of which nodes an accumulation can change.
   PVModel* Owner = nullptr;
+  double IntervalLength = 0.0;
+  std::vector<Impulse> Impulses;
+
   BaseModelClass** TopModelSlot = nullptr;
   std::string Name;
-  double Value = 0.0;
-  double Square = 0.0;
-  double StartTime = -1.0;
-  double StopTime = -1.0;
   int NumTimePoints = 0;
   std::vector<double> StartTimes;
   std::vector<double> StopTimes;
-  double ImpulseValue = 0.0;
-  double ImpulseSquare = 0.0;
-  double IntervalLength = 0.0;
-  int SteadyStateFlag = 0;
-  RewardType Type = InstantOfTimeReward;
-  int NodeState = NodeWaiting;
   int Id = -1;
   std::vector<BaseActionClass*> NodeActions;
   int NumNodeActions = 0;
   std::vector<ModelGroupClass> ModelGroups;
-  int NumWorkers = 0;
-  std::vector<std::unique_ptr<PerformanceVariableWorker>> Workers;
   std::vector<VarModelPairClass> VarDeps;
   int NumVarDeps = 0;
-  int NumImpulses = 0;
-  std::vector<Impulse> Impulses;
   std::vector<std::string> ModelDeps;
   int NumModelDeps = 0;
 

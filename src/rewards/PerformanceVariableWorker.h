@@ -8,7 +8,9 @@
 
 class BaseModelClass;
 
-class PerformanceVariableWorker {
+// Aligned to a cache line: the fields an accumulation uses fit in the
+// worker's first line.
+class alignas(64) PerformanceVariableWorker {
  public:
   PerformanceVariableWorker() = default;
   PerformanceVariableWorker(const PerformanceVariableWorker&) = delete;
@@ -33,17 +35,18 @@ class PerformanceVariableWorker {
     Index = index;
   }
 
-  // Addresses of the model-pointer fields that the generated worker declares.
-  std::vector<BaseModelClass**> ModelSlots;
-  int NumModelSlots = 0;
-  std::string Name;
-  int Index = -1;
-  int PVId = -1;
+  // The fields an accumulation uses come first (one cache line).
   double Value = 0.0;
   double Square = 0.0;
   double Weight = 1.0;
   double StartTime = 0.0;
   double StopTime = 0.0;
+  int Index = -1;
+  int PVId = -1;
+  // Addresses of the model-pointer fields that the generated worker declares.
+  std::vector<BaseModelClass**> ModelSlots;
+  int NumModelSlots = 0;
+  std::string Name;
 };
 
 #endif

@@ -1,5 +1,5 @@
 // DataPacket: per performance-variable node, a row of observations (one per
-// replication or batch). The loops fill a values packet and a squares packet
+// replication or batch), stored position by position. The loops fill a values packet and a squares packet
 // side by side and hand them to the output side in pairs.
 //
 // PacketQueue: a fixed-capacity ring of packet pointers guarded by its own
@@ -17,10 +17,12 @@ class DataPacket {
  public:
   DataPacket(int clientId, int experiment, int numPVs, int capacity);
 
-  double& at(int pv, int k) { return values[static_cast<size_t>(pv) * capacity + k]; }
-  double at(int pv, int k) const { return values[static_cast<size_t>(pv) * capacity + k]; }
-  // Row of observations of one PV.
-  const double* row(int pv) const { return values.data() + static_cast<size_t>(pv) * capacity; }
+  // Observation k of PV pv. The observations of one replication (or batch
+  // position) lie side by side, so that storing them touches little memory.
+  double& at(int pv, int k) { return values[static_cast<size_t>(k) * numPVs + pv]; }
+  double at(int pv, int k) const { return values[static_cast<size_t>(k) * numPVs + pv]; }
+  // The numPVs observations at position k.
+  double* observation(int k) { return values.data() + static_cast<size_t>(k) * numPVs; }
   void setAllCounts(int k);
 
   int clientId;

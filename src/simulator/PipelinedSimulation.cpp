@@ -23,7 +23,7 @@ namespace {
 // Replications per batch and batches in circulation: enough to keep both
 // threads busy, little enough to stay in the caches.
 const int kReplicationsPerBatch = 64;
-const int kBatches = 8;
+const int kBatches = 64;
 }  // namespace
 
 unsigned long SimulatorClass::StaticObserveThreadFunc(void* argument) {
@@ -33,7 +33,6 @@ unsigned long SimulatorClass::StaticObserveThreadFunc(void* argument) {
 }
 
 void SimulatorClass::ObserveReplications(ObservationPipeline* pipeline) {
-  PerformanceVariableNode** nodes = ShadowModel->getNodes();
   const int reportSize = ReportSize;
   int k = 0;
   int64_t counted = 0;
@@ -60,10 +59,8 @@ void SimulatorClass::ObserveReplications(ObservationPipeline* pipeline) {
       // loop would not have run it.
       if (!observe) continue;
 
-      for (int n = 0; n < NumPVs; n++) {
-        ValuePacket->at(n, k) = nodes[n]->Value;
-        SquarePacket->at(n, k) = nodes[n]->Square;
-      }
+      // Collect the observations and reset the nodes for the next one.
+      ShadowModel->CollectAndReset(ValuePacket->observation(k), SquarePacket->observation(k));
       k++;
       ReplicationCount++;
       if (MaxBatches > 0 && ReplicationCount >= MaxBatches) {
@@ -74,7 +71,6 @@ void SimulatorClass::ObserveReplications(ObservationPipeline* pipeline) {
         HandOverPackets(k);
         k = 0;
       }
-      ShadowModel->ReplayReset();
     }
     pipeline->ReturnFree(batch);
   }

@@ -4,6 +4,7 @@
 // itself, which is also the data message sent to the manager. Multi-byte
 // numbers are big-endian; doubles are IEEE-754 binary64, most significant
 // byte first.
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -173,23 +174,67 @@ void SimulatorClass::OutputDataBinary(TarvexSocket* socket, std::ostream* stream
     }
   }
   int64_t length = 9 + 7 * entries + 8 * observations;
-  OutputInt(socket, stream, static_cast<int32_t>(length));
-  OutputByte(socket, stream, static_cast<char>(values->clientId & 0xff));
-  OutputShort(socket, stream, static_cast<int16_t>(values->experiment));
-  OutputShort(socket, stream, static_cast<int16_t>(entries));
+
+  // The whole record is encoded first, then sent and written in one piece
+  // (the same bytes as field by field).
+  RecordBuffer.resize(static_cast<size_t>(length));
+  char* out = RecordBuffer.data();
+  auto put32 = [&out](uint32_t v) {
+    v = toBigEndian32(v);
+    std::memcpy(out, &v, 4);
+    out += 4;
+  };
+  auto put16 = [&out](uint16_t v) {
+    v = toBigEndian16(v);
+    std::memcpy(out, &v, 2);
+    out += 2;
+  };
+  put32(static_cast<uint32_t>(length));
+  *out++ = static_cast<char>(values->clientId & 0xff);
+  put16(static_cast<uint16_t>(values->experiment));
+  put16(static_cast<uint16_t>(entries));
   char kind = 1;
   for (DataPacket* p : {values, squares}) {
     if (!p) continue;
+    // Entry headers first, noting where each entry's values go; then the
+    // values, a block of PVs at a time, so that each observation's values
+    // (side by side in the packet) are read once.
+    EntryStarts.assign(p->numPVs, nullptr);
     for (int i = 0; i < p->numPVs; i++) {
       int32_t c = p->counts[i];
       if (c <= 0) continue;
-      OutputShort(socket, stream, static_cast<int16_t>(i));
-      OutputByte(socket, stream, kind);
-      OutputInt(socket, stream, c);
-      Output(socket, stream, p->row(i), c);
+      put16(static_cast<uint16_t>(i));
+      *out++ = kind;
+      put32(static_cast<uint32_t>(c));
+      EntryStarts[i] = out;
+      out += 8 * static_cast<size_t>(c);
+    }
+    const int kBlock = 8;
+    for (int first = 0; first < p->numPVs; first += kBlock) {
+      int last = std::min(first + kBlock, p->numPVs);
+      int most = 0;
+      for (int i = first; i < last; i++) most = std::max(most, p->counts[i]);
+      for (int k = 0; k < most; k++) {
+        const double* row = p->observation(k);
+        for (int i = first; i < last; i++) {
+          if (k >= p->counts[i]) continue;
+          uint64_t bits;
+          std::memcpy(&bits, row + i, 8);
+          bits = __builtin_bswap64(bits);
+          std::memcpy(EntryStarts[i] + 8 * static_cast<size_t>(k), &bits, 8);
+        }
+      }
     }
     kind = 2;
   }
+  bool sent = true;
+  if (socket && !LinkFailed && socket->Send(RecordBuffer.data(), static_cast<int>(length)) <= 0) {
+    sent = false;
+    StopFlag = kStop;
+    LinkFailed = true;
+  }
+  (void)sent;
+  if (stream) stream->write(RecordBuffer.data(), static_cast<std::streamsize>(length));
 }
 
 void SimulatorClass::OutputDataCSV(std::ostream& out, DataPacket* values, DataPacket* squares) {

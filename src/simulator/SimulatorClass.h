@@ -201,6 +201,9 @@ class SimulatorClass {
   // True once a result file write failed (the run then stops).
   bool OutputFailed = false;
   std::vector<double> OutputBuffer;
+  // An observation record being encoded, and where each PV's values go.
+  std::vector<char> RecordBuffer;
+  std::vector<char*> EntryStarts;
 
   // Manager connection. LinkFailed is set when a send to the manager failed:
   // nothing more is sent, and the files still receive every field.

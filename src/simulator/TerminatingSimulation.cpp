@@ -75,9 +75,11 @@ void SimulatorClass::TerminatingSimulation() {
   while (StopFlag == kRunning) {
     SimulateReplication();
 
+    double* value = ValuePacket->observation(k);
+    double* square = SquarePacket->observation(k);
     for (int i = 0; i < NumPVs; i++) {
-      ValuePacket->at(i, k) = nodes[i]->Value;
-      SquarePacket->at(i, k) = nodes[i]->Square;
+      value[i] = nodes[i]->Value;
+      square[i] = nodes[i]->Square;
     }
     k++;
     ReplicationCount++;
