@@ -20,10 +20,12 @@
 #include "trace/TraceFileContainer.h"
 
 namespace {
-// Replications per batch and batches in circulation: enough to keep both
-// threads busy, little enough to stay in the caches.
+// Replications per batch and batches in circulation. An output pass writes
+// up to 25 packets at once (tens of milliseconds); the batches in
+// circulation (16,384 replications) let the simulating thread run on
+// meanwhile instead of waiting for it.
 const int kReplicationsPerBatch = 64;
-const int kBatches = 64;
+const int kBatches = 256;
 }  // namespace
 
 unsigned long SimulatorClass::StaticObserveThreadFunc(void* argument) {
