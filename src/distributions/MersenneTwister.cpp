@@ -20,10 +20,17 @@ std::uint32_t MersenneTwister::rnd_int32() {
     y = mt[mti++];
   } else {
     if (!seeded) srnd(DefaultSeed);
-    for (int kk = 0; kk < N; kk++) {
-      y = (mt[kk] & UpperMask) | (mt[(kk + 1) % N] & LowerMask);
-      mt[kk] = mt[(kk + M) % N] ^ (y >> 1) ^ getMatrixA(y & 1u);
-    }
+    // The twist, in increasing kk, each word from its successor and the word
+    // M further on (wrapping to words already twisted): split where the
+    // indices wrap, so that no index needs a remainder.
+    auto twist = [](std::uint32_t word, std::uint32_t next, std::uint32_t far) {
+      std::uint32_t v = (word & UpperMask) | (next & LowerMask);
+      return far ^ (v >> 1) ^ ((0u - (v & 1u)) & 0x9908b0dfu);
+    };
+    int kk = 0;
+    for (; kk < N - M; kk++) mt[kk] = twist(mt[kk], mt[kk + 1], mt[kk + M]);
+    for (; kk < N - 1; kk++) mt[kk] = twist(mt[kk], mt[kk + 1], mt[kk + M - N]);
+    mt[N - 1] = twist(mt[N - 1], mt[0], mt[M - 1]);
     y = mt[0];
     mti = 1;
   }

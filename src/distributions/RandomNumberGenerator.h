@@ -9,7 +9,10 @@
 
 #include <cstdint>
 
-class RandomNumberGenerator {
+// Each generator has its cache lines to itself: the simulating thread
+// writes its state at every draw while another thread may be working on
+// memory allocated next to it.
+class alignas(64) RandomNumberGenerator {
 public:
   RandomNumberGenerator() = default;
   virtual ~RandomNumberGenerator() = default;

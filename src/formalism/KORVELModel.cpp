@@ -147,8 +147,8 @@ void KORVELModel::RebuildImageLayout() {
   if (movable && !together) {
     // Earlier blocks stay alive: values of variables that left the image
     // since (absorbed into a group) may still live there.
-    valueBlocks_.emplace_back(new short[inImage.size()]);
-    short* block = valueBlocks_.back().get();
+    valueBlocks_.emplace_back(new ValueLine[(inImage.size() + 31) / 32]);
+    short* block = valueBlocks_.back()[0].values;
     for (size_t i = 0; i < inImage.size(); i++) inImage[i]->RelocateValue(block + i);
     together = true;
   }

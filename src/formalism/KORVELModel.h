@@ -206,7 +206,12 @@ class KORVELModel : public BaseModelClass {
   void RebuildImageLayout();
   std::vector<short*> imageValues_;
   short* imageBlock_ = nullptr;
-  std::vector<std::unique_ptr<short[]>> valueBlocks_;
+  // Blocks of whole cache lines, so that a model's values share their lines
+  // with nothing else (two models may run on two threads).
+  struct alignas(64) ValueLine {
+    short values[32];
+  };
+  std::vector<std::unique_ptr<ValueLine[]>> valueBlocks_;
   unsigned imageVersion_ = ~0u;
 
   // The variables as base-class pointers, for GetLocalStateVariables.

@@ -11,7 +11,9 @@
 #include "base/BaseModelClass.h"
 #include "rewards/PerformanceVariableNode.h"
 
-class PVModel : public BaseModelClass {
+// On cache lines of its own: in a two-thread run a second instance is
+// written by the observing thread.
+class alignas(64) PVModel : public BaseModelClass {
  public:
   PVModel();
   ~PVModel() override;

@@ -6,7 +6,9 @@
 
 class BaseActionClass;
 
-struct Event {
+// On a cache line of its own (the template event is rewritten at every
+// scheduling).
+struct alignas(64) Event {
   Event() = default;
   Event(double firingTime, double scheduleTime, BaseActionClass* action)
       : FiringTime(firingTime), ScheduleTime(scheduleTime), Action(action) {}

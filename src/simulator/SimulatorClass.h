@@ -159,13 +159,15 @@ class SimulatorClass {
   RandomNumberGeneratorType RNGType = LaggedFibonacciGenerator;
 
   // ---- run-time state ----------------------------------------------------
+  // In a two-thread run the simulating thread writes the fields from
+  // ActionsFired on at every firing and the observing thread writes those
+  // from ReplicationCount on: each group starts on a cache line of its own,
+  // so that neither thread's writes keep taking the other's lines away.
   // The run state; atomic because the thread that writes the observations
   // may stop the run.
   std::atomic<int32_t> StopFlag{kRunning};
-  int32_t ReplicationCount = 0;
   clock_t StartClock = 0;
-  double ElapsedCPU = 0.0;
-  int32_t ActionsFired = 0;
+  alignas(64) int32_t ActionsFired = 0;
   double CurrentTime = 0.0;
   Event** CurrentEvent = nullptr;
   BaseActionClass* CurrentAction = nullptr;
@@ -190,6 +192,8 @@ class SimulatorClass {
   int NumPVs = 0;
 
   // Output.
+  alignas(64) int32_t ReplicationCount = 0;
+  double ElapsedCPU = 0.0;
   std::unique_ptr<std::ofstream> AsciiStream;
   std::unique_ptr<std::ofstream> BinStream;
   PacketQueue FreeQueue{kQueueSize};
