@@ -127,16 +127,7 @@ bool BaseGroupClass::SelectAction() {
   // No enabled member. (Testing the total rather than the target also covers
   // a draw of exactly 0, which would make the target -0.0.)
   if (total < 0.0) return false;
-  int lo = 0;
-  int hi = NumEntries - 1;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (WeightDistribution[mid].cumulative > target)
-      hi = mid;
-    else
-      lo = mid + 1;
-  }
-  BaseGroupClass* chosen = WeightDistribution[lo].member;
+  BaseGroupClass* chosen = WeightDistribution[EntryAt(target)].member;
   chosen->SelectAction();
   SelectedAction = chosen->SelectedAction;
   return true;

@@ -56,6 +56,20 @@ class BaseGroupClass : public BaseActionClass {
  protected:
   // The selected action, which must exist when the group is asked for it.
   BaseActionClass* selected(const char* operation);
+  // The first entry whose cumulative weight exceeds the target (the last
+  // entry when none does): the member a uniform draw lands on.
+  int EntryAt(double target) const {
+    int lo = 0;
+    int hi = NumEntries - 1;
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      if (WeightDistribution[mid].cumulative > target)
+        hi = mid;
+      else
+        lo = mid + 1;
+    }
+    return lo;
+  }
 
   std::vector<BaseGroupClass*> Members;
   BaseActionClass* SelectedAction = nullptr;

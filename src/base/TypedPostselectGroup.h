@@ -101,16 +101,7 @@ class TypedPostselectGroup : public PostselectGroup {
     double total = CalculateTypedWeightDistribution();
     double target = total * u;
     if (total < 0.0) return false;
-    int lo = 0;
-    int hi = NumEntries - 1;
-    while (lo < hi) {
-      int mid = (lo + hi) / 2;
-      if (WeightDistribution[mid].cumulative > target)
-        hi = mid;
-      else
-        lo = mid + 1;
-    }
-    auto* chosen = static_cast<Member*>(WeightDistribution[lo].member);
+    auto* chosen = static_cast<Member*>(WeightDistribution[EntryAt(target)].member);
     chosen->Member::SelectAction();
     SelectedAction = chosen->getSelectedAction();
     return true;

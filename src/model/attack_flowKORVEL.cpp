@@ -80,16 +80,7 @@ bool attack_flowDecisionGroup::SelectAction() {
   MaxRank = 1;
   NumEntries = n;
   double target = cumulative * u;
-  int lo = 0;
-  int hi = n - 1;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (dist[mid].cumulative > target)
-      hi = mid;
-    else
-      lo = mid + 1;
-  }
-  auto* chosen = static_cast<attack_flowDecision*>(dist[lo].member);
+  auto* chosen = static_cast<attack_flowDecision*>(dist[EntryAt(target)].member);
   chosen->attack_flowDecision::SelectAction();
   SelectedAction = chosen->getSelectedAction();
   return true;

@@ -63,16 +63,7 @@ void SimulatorClass::ObserveReplications(ObservationPipeline* pipeline) {
 
       // Collect the observations and reset the nodes for the next one.
       ShadowModel->CollectAndReset(ValuePacket->observation(k), SquarePacket->observation(k));
-      k++;
-      ReplicationCount++;
-      if (MaxBatches > 0 && ReplicationCount >= MaxBatches) {
-        StopFlag = kFinishing;
-        HandOverPackets(k);
-        k = 0;
-      } else if (k == reportSize) {
-        HandOverPackets(k);
-        k = 0;
-      }
+      CountObservation(k, reportSize);
     }
     pipeline->ReturnFree(batch);
   }

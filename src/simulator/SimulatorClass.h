@@ -239,6 +239,9 @@ class SimulatorClass {
   void TakeOffReactivationList(BaseActionClass* unit, EventRecord* record);
   void PutOnReactivationList(BaseActionClass* unit, EventRecord* record);
   void HandOverPackets(int k);
+  // Counts the observation just stored at slot k of the packets and hands
+  // the packets over when they are full or the run has its replications.
+  void CountObservation(int& k, int reportSize);
   void SetUp(int argc, char** argv);
   void ReportWriteFailure(const char* what, const std::string& name);
   bool CheckStream(std::ostream* stream, const char* what, const std::string& name);

@@ -19,6 +19,19 @@ void SimulatorClass::HandOverPackets(int k) {
   CheckReportSize(ElapsedCPU);
 }
 
+void SimulatorClass::CountObservation(int& k, int reportSize) {
+  k++;
+  ReplicationCount++;
+  if (MaxBatches > 0 && ReplicationCount >= MaxBatches) {
+    StopFlag = kFinishing;
+    HandOverPackets(k);
+    k = 0;
+  } else if (k == reportSize) {
+    HandOverPackets(k);
+    k = 0;
+  }
+}
+
 void SimulatorClass::SimulateReplication() {
   const int32_t firedBefore = ActionsFired;
   CurrentTime = 0.0;
@@ -81,17 +94,7 @@ void SimulatorClass::TerminatingSimulation() {
       value[i] = nodes[i]->Value;
       square[i] = nodes[i]->Square;
     }
-    k++;
-    ReplicationCount++;
-
-    if (MaxBatches > 0 && ReplicationCount >= MaxBatches) {
-      StopFlag = kFinishing;
-      HandOverPackets(k);
-      k = 0;
-    } else if (k == reportSize) {
-      HandOverPackets(k);
-      k = 0;
-    }
+    CountObservation(k, reportSize);
 
     pvModel->SetState(initialState.data());
     pvModel->PVReset();
