@@ -344,8 +344,7 @@ void ExactSolver::Capture(Snapshot* s) {
   }
 }
 
-void ExactSolver::Restore(const Snapshot& s) {
-  sim_.pvModel->SetState(const_cast<char*>(s.state.data()));
+void ExactSolver::ClearSchedule() {
   sim_.eventList->ClearEventList();
   for (BaseActionClass* u : sim_.ReactivationList) u->Reactivation = false;
   sim_.ReactivationList.clear();
@@ -353,6 +352,11 @@ void ExactSolver::Restore(const Snapshot& s) {
     r.OffReactivationList = true;
     r.ReactivationPos = {};
   }
+}
+
+void ExactSolver::Restore(const Snapshot& s) {
+  sim_.pvModel->SetState(const_cast<char*>(s.state.data()));
+  ClearSchedule();
   // The heap's arrangement may differ from the original one; it decides only
   // the order in which ties are walked, never their probabilities.
   for (const Snapshot::Scheduled& e : s.events) {
@@ -669,13 +673,7 @@ void ExactSolver::Finish() {
   // Back to the initial situation, as between two replications.
   PVModel* pv = sim_.pvModel;
   if (!initialState_.empty()) pv->SetState(&initialState_[0]);
-  sim_.eventList->ClearEventList();
-  for (BaseActionClass* u : sim_.ReactivationList) u->Reactivation = false;
-  sim_.ReactivationList.clear();
-  for (EventRecord& r : sim_.EventRecords) {
-    r.OffReactivationList = true;
-    r.ReactivationPos = {};
-  }
+  ClearSchedule();
   pv->PVReset();
   sim_.CurrentTime = 0.0;
   sim_.CurrentEvent = nullptr;

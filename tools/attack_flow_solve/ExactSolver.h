@@ -144,6 +144,8 @@ class ExactSolver {
   bool Settle(double probability, double now, std::map<double, Bucket>& pending,
               std::string* error);
   void Capture(Snapshot* s);
+  // Empties the event list and takes every action off the reactivation list.
+  void ClearSchedule();
   void Restore(const Snapshot& s);
   std::string Key(const Snapshot& s) const;
   // Tied events at the head of the event list, in the order the list walks
