@@ -11,7 +11,7 @@ bool Expression::Compile(const std::string& text, const SymbolTable& symbols, Ex
   return ExpressionCompiler::Compile(text, symbols, out, error);
 }
 
-double Expression::Evaluate(const double* args) const {
+double Expression::Run(const double* args) const {
   // Every load pushes the accumulator, also the first one (whose value is
   // then never used), so that no instruction needs a variant for an empty
   // stack; the compiler has checked that kMaxDepth entries suffice.

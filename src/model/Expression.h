@@ -15,10 +15,15 @@
 //   -a  +a  not a  !a  unary operators
 //   5  0.1  .5  5.  1e-3  name  (a)  f(a, ...)
 // As in C++, ordering binds tighter than equality (a < b == c < d compares
-// two comparisons) and `not` binds tighter than any binary operator. Names
-// are [A-Za-z_][A-Za-z0-9_.]*. Functions: exp, log, sqrt, abs, floor, ceil
-// of one argument; pow, min, max of two. Spaces, tabs and line breaks may
-// separate tokens.
+// two comparisons) and `not` binds tighter than any binary operator. A
+// number is read correctly rounded; one beyond the range of double (or
+// underflowing to zero) does not compile. Names are
+// [A-Za-z_][A-Za-z0-9_.]*, resolved through the SymbolTable; a name followed
+// by '(' is a function: exp, log, sqrt, abs, floor, ceil of one argument,
+// pow, min, max of two. Spaces, tabs and line breaks may separate tokens.
+// Nesting is limited (100 levels of parentheses, unary operators and calls,
+// a tree 1000 operations tall, 32 values pending on the stack); beyond it
+// the text does not compile ("expression nested too deeply").
 //
 // `min(a, b)` is std::min(a, b), that is b < a ? b : a, and `max(a, b)` is
 // std::max(a, b), a < b ? b : a: a NaN first argument comes out, a NaN
@@ -75,7 +80,9 @@ class Expression {
 
   // The value in the current state. REQUIRES: args holds at least
   // Arguments() values (it may be null when Arguments() is 0).
-  double Evaluate(const double* args = nullptr) const;
+  double Evaluate(const double* args = nullptr) const {
+    return isConstant_ ? constant_ : Run(args);
+  }
 
   // The value as a 16-bit state value: an integer in [-32768, 32767]
   // (-0.0 counts as 0) is stored in *value; anything else is reported and
@@ -99,6 +106,13 @@ class Expression {
  private:
   friend class ExpressionCompiler;
 
+  // Executes the code.
+  double Run(const double* args) const;
+
+  // Most costs, detections and probabilities are constants: their value is
+  // at hand without running code.
+  bool isConstant_ = true;
+  double constant_ = 0.0;
   std::string text_;
   std::vector<expression_code::Instruction> code_;
   std::vector<std::string> reads_;

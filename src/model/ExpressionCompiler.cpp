@@ -478,7 +478,7 @@ class Parser {
   size_t tokenOffset_ = 0;
   size_t tokenLength_ = 0;
   double number_ = 0.0;
-  int depth_ = 0;
+  int depth_ = -1;  // levels of nesting around the operand being parsed
   bool failed_ = false;
   size_t errorOffset_ = 0;
   std::string errorMessage_;
@@ -617,7 +617,7 @@ class Generator {
   }
 
   std::vector<Instruction> code_;
-  int depth_ = 0;
+  int depth_ = 0;  // values on the stack at this point of the code
   bool tooDeep_ = false;
   size_t deepAt_ = 0;
 };
@@ -653,6 +653,8 @@ bool ExpressionCompiler::Compile(const std::string& text, const SymbolTable& sym
     if (error) *error = Locate(text, deepAt, kTooDeep);
     return false;
   }
+  e.isConstant_ = IsConstant(*root);
+  e.constant_ = root->constant;
   e.text_ = text;
   e.reads_ = std::move(parser.reads());
   e.readsState_ = parser.readsState();

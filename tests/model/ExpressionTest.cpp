@@ -452,8 +452,8 @@ TEST(Expression, BrokenTextsAreReportedWhereTheyBreak) {
     const char* message;
   };
   std::string deepParens = std::string(101, '(') + "1" + std::string(101, ')');
-  std::string deepStack = "x";
-  for (int i = 0; i < 40; i++) deepStack = "x+(" + deepStack + ")";
+  std::string deepStack = "a";  // keeps 41 values pending
+  for (int i = 0; i < 40; i++) deepStack = "a+(" + deepStack + ")";
   std::string longChain = "x";
   for (int i = 0; i < 1000; i++) longChain += "+x";
   const Broken kBroken[] = {
@@ -479,11 +479,36 @@ TEST(Expression, BrokenTextsAreReportedWhereTheyBreak) {
       {"(1))", 3, 1, 4, "unexpected ')'"},
       {"if x", 0, 1, 1, "expected '(' after 'if'"},
       {"x\r\n\t* * 2", 6, 2, 4, "unexpected '*'"},
-      {deepParens, 100, 1, 101, "expression nested too deeply"},
+      {deepParens, 101, 1, 102, "expression nested too deeply"},
       {deepStack, 96, 1, 97, "expression nested too deeply"},
       {longChain, 1999, 1, 2000, "expression nested too deeply"},
   };
   World w;
+  *w.a = 3;
+  EXPECT_EQ(MustCompile(deepParens.substr(1, 201), w.symbols).Evaluate(), 1.0);
+  // The deepest text of each shape that compiles evaluates right (and, under
+  // AddressSanitizer, within the evaluator's stack).
+  struct Shape {
+    const char* before;
+    const char* after;
+    double value, perLevel;  // the value at a = 3: value + perLevel * levels
+  };
+  const Shape kShapes[] = {{"a+(", ")", 3, 3},
+                           {"a+(a > 1 ? ", " : -a)", 3, 3},
+                           {"a+(a and ", ")", 4, 0},
+                           {"a+min(a, 2 * ", ")", 6, 0}};
+  for (const Shape& shape : kShapes) {
+    std::string text = "a";
+    int levels = 0;
+    Expression e;
+    while (Expression::Compile(shape.before + text + shape.after, w.symbols, &e, nullptr)) {
+      text = shape.before + text + shape.after;
+      levels++;
+    }
+    EXPECT_GE(levels, 15) << text;
+    EXPECT_EQ(MustCompile(text, w.symbols).Evaluate(), shape.value + shape.perLevel * levels)
+        << text;
+  }
   for (const Broken& b : kBroken) {
     Expression e = MustCompile("17", w.symbols);
     ExpressionError error;
