@@ -181,6 +181,13 @@ Binary BinaryOf(Token t) {
 }
 
 class Parser {
+  // One more level of nesting while it lives.
+  struct Nesting {
+    int& depth;
+    explicit Nesting(int& d) : depth(++d) {}
+    ~Nesting() { --depth; }
+  };
+
  public:
   Parser(const std::string& text, const SymbolTable& symbols) : text_(text), symbols_(symbols) {}
 
@@ -321,19 +328,37 @@ class Parser {
     Set(Token::kNumber, end - pos_);
   }
 
-  // conditional: or-expression [ '?' conditional ':' conditional ]
+  // conditional: or-expression [ '?' conditional ':' conditional ]. A chain
+  // c1 ? a1 : c2 ? a2 : ... : e, which may be long, is read in a loop and
+  // built from its end; a conditional in a first branch nests.
   NodePtr ParseConditional() {
-    NodePtr c = ParseLevel(0);
-    if (!c || token_ != Token::kQuestion) return c;
-    const size_t at = tokenOffset_;
-    Next();
-    NodePtr a = ParseConditional();
-    if (!a) return nullptr;
-    if (token_ != Token::kColon) return Fail(tokenOffset_, "expected ':' after the first branch of '?'");
-    Next();
-    NodePtr b = ParseConditional();
-    if (!b) return nullptr;
-    return Checked(MakeConditional(at, std::move(c), std::move(a), std::move(b)));
+    struct Arm {
+      size_t at;
+      NodePtr condition, value;
+    };
+    std::vector<Arm> arms;
+    NodePtr last = ParseLevel(0);
+    while (last && token_ == Token::kQuestion) {
+      Arm arm{tokenOffset_, std::move(last), nullptr};
+      Next();
+      {
+        Nesting nesting(depth_);
+        if (depth_ > kMaxNesting) return Fail(tokenOffset_, kTooDeep);
+        arm.value = ParseConditional();
+      }
+      if (!arm.value) return nullptr;
+      if (token_ != Token::kColon)
+        return Fail(tokenOffset_, "expected ':' after the first branch of '?'");
+      Next();
+      arms.push_back(std::move(arm));
+      last = ParseLevel(0);
+    }
+    for (; last && !arms.empty(); arms.pop_back()) {
+      Arm& arm = arms.back();
+      last = Checked(MakeConditional(arm.at, std::move(arm.condition), std::move(arm.value),
+                                     std::move(last)));
+    }
+    return last;
   }
 
   // One level of left-associative binary operators.
@@ -357,11 +382,7 @@ class Parser {
   }
 
   NodePtr ParseUnary() {
-    struct Nesting {
-      int& depth;
-      explicit Nesting(int& d) : depth(++d) {}
-      ~Nesting() { --depth; }
-    } nesting(depth_);
+    Nesting nesting(depth_);
     if (depth_ > kMaxNesting) return Fail(tokenOffset_, kTooDeep);
     const Token op = token_;
     if (op != Token::kMinus && op != Token::kPlus && op != Token::kNot) return ParsePrimary();

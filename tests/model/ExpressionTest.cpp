@@ -456,6 +456,9 @@ TEST(Expression, BrokenTextsAreReportedWhereTheyBreak) {
   for (int i = 0; i < 40; i++) deepStack = "a+(" + deepStack + ")";
   std::string longChain = "x";
   for (int i = 0; i < 1000; i++) longChain += "+x";
+  std::string longConditional;
+  for (int i = 0; i < 1001; i++) longConditional += "x ? 1 : ";
+  longConditional += "2";
   const Broken kBroken[] = {
       {"", 0, 1, 1, "unexpected end of expression"},
       {"1 +", 3, 1, 4, "unexpected end of expression"},
@@ -482,6 +485,7 @@ TEST(Expression, BrokenTextsAreReportedWhereTheyBreak) {
       {deepParens, 101, 1, 102, "expression nested too deeply"},
       {deepStack, 96, 1, 97, "expression nested too deeply"},
       {longChain, 1999, 1, 2000, "expression nested too deeply"},
+      {longConditional, 10, 1, 11, "expression nested too deeply"},
   };
   World w;
   *w.a = 3;
