@@ -78,8 +78,9 @@ class Expression {
   static bool Compile(const std::string& text, const SymbolTable& symbols, Expression* out,
                       ExpressionError* error);
 
-  // The value in the current state. REQUIRES: args holds at least
-  // Arguments() values (it may be null when Arguments() is 0).
+  // The value in the current state; allocates nothing and may run in several
+  // threads at once. REQUIRES: args holds at least Arguments() values (it may
+  // be null when Arguments() is 0).
   double Evaluate(const double* args = nullptr) const {
     return isConstant_ ? constant_ : Run(args);
   }
@@ -88,6 +89,7 @@ class Expression {
   // (-0.0 counts as 0) is stored in *value; anything else is reported and
   // leaves *value alone.
   ShortResult EvaluateShort(short* value, const double* args = nullptr) const;
+  // The same for a value at hand.
   static ShortResult ToShort(double v, short* value);
   // "is not a number", "is not an integer", "is outside -32768..32767"
   // (empty for kOk), for messages such as "value 2.5 is not an integer".
@@ -95,8 +97,9 @@ class Expression {
 
   // Whether the expression reads a state variable.
   bool ReadsState() const { return readsState_; }
-  // The symbols the text names, each once, in order of first appearance
-  // (also those in a branch that folding removed).
+  // The symbols the text names (of every kind), each once, in order of
+  // first appearance, also those in a branch that folding removed (so
+  // ReadsState() may hold for `1 ? 2 : Var`).
   const std::vector<std::string>& Reads() const { return reads_; }
   // One more than the highest argument position read (0: none).
   int Arguments() const { return arguments_; }

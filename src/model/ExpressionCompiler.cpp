@@ -467,7 +467,8 @@ class Parser {
         Next();
       }
     }
-    if (token_ != Token::kRParen) return Fail(tokenOffset_, "expected ')' after function arguments");
+    if (token_ != Token::kRParen)
+      return Fail(tokenOffset_, "expected ')' after function arguments");
     Next();
     if (static_cast<int>(args.size()) != f->arity) {
       const bool isIf = f->arity == 3;
