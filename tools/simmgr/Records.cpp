@@ -227,7 +227,6 @@ bool ResultFileReader::OpenBytes(std::string bytes, const std::string& name, std
 }
 
 bool ResultFileReader::ReadHeader(std::string* error) {
-  const std::string& path = FilePath;
   In->seekg(0, std::ios::end);
   const std::streamoff size = In->tellg();
   In->seekg(0, std::ios::beg);
@@ -236,7 +235,7 @@ bool ResultFileReader::ReadHeader(std::string* error) {
   In->read(head, kHeaderSize);
   if (In->gcount() != static_cast<std::streamsize>(kHeaderSize) ||
       std::strncmp(head, kFileMagic, sizeof kFileMagic - 1) != 0) {
-    *error = path + " is not a binary result file (no 256-byte header starting with " +
+    *error = FilePath + " is not a binary result file (no 256-byte header starting with " +
              std::string(kFileMagic, sizeof kFileMagic - 2) + ")";
     return false;
   }
