@@ -22,8 +22,10 @@ if ! cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPIL
   exit 1
 fi
 mapfile -t targets < "$build/fuzz-targets.txt"
-if ! cmake --build "$build" -j "$jobs" --target "${targets[@]/#/fuzz_}"; then
-  echo "fuzz: ERROR: the fuzz targets do not build" >&2
+echo "fuzz: building ${targets[*]} in $build"
+if ! cmake --build "$build" -j "$jobs" --target "${targets[@]/#/fuzz_}" >"$build/fuzz-build.log" 2>&1; then
+  tail -n 30 "$build/fuzz-build.log" >&2
+  echo "fuzz: ERROR: the fuzz targets do not build (log: $build/fuzz-build.log)" >&2
   exit 1
 fi
 
