@@ -1,13 +1,17 @@
 # Thin front end over CMake. `make run` builds a Release build and runs the
 # main job; `make test` builds and runs every test, plainly and under the
-# address and undefined-behaviour sanitizers; `make bench` runs the benchmarks.
+# address and undefined-behaviour sanitizers; `make bench` runs the benchmarks;
+# `make fuzz` fuzzes the input parsers with clang's libFuzzer for FUZZ_SECONDS
+# seconds per target.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all bootstrap build build-asan run test test-plain test-asan bench clean
+.PHONY: all bootstrap build build-asan run test test-plain test-asan bench fuzz clean
 
 all: build
 
@@ -36,5 +40,9 @@ test: test-plain test-asan
 bench: build
 	@./tools/run-bench.sh $(BUILD)
 
+fuzz:
+	@./tools/bootstrap.sh fuzz
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) ./tools/run-fuzz.sh $(FUZZ_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -2,6 +2,9 @@
 # Installs, with apt-get and only when missing, what building and testing the
 # simulator needs. Run as a user who cannot install, it prints the one
 # command that would do it and stops.
+#
+#   tools/bootstrap.sh        what `make run` and `make test` need
+#   tools/bootstrap.sh fuzz   that, and clang with libFuzzer for `make fuzz`
 set -u
 
 # package name, then what shows that it is present (a command or a file)
@@ -16,6 +19,20 @@ needs=(
   "time file:/usr/bin/time"
 )
 
+case "${1:-}" in
+  "") ;;
+  fuzz)
+    needs+=(
+      "clang-14 cmd:clang++-14"
+      "libclang-rt-14-dev glob:/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a"
+    )
+    ;;
+  *)
+    echo "usage: $0 [fuzz]" >&2
+    exit 2
+    ;;
+esac
+
 missing=()
 for entry in "${needs[@]}"; do
   pkg=${entry%% *}
@@ -23,6 +40,7 @@ for entry in "${needs[@]}"; do
   case "$check" in
     cmd:*) command -v "${check#cmd:}" >/dev/null 2>&1 || missing+=("$pkg") ;;
     file:*) [ -e "${check#file:}" ] || missing+=("$pkg") ;;
+    glob:*) compgen -G "${check#glob:}" >/dev/null || missing+=("$pkg") ;;
   esac
 done
 

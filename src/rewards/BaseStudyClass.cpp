@@ -19,6 +19,12 @@ const char* BaseStudyClass::GetExpName(int i) {
   return buffer;
 }
 
+const std::string* BaseStudyClass::DeclaredType(const char* name) const {
+  for (size_t i = 0; i < GVNames.size() && i < GVTypes.size(); i++)
+    if (GVNames[i] == name) return GVTypes[i].empty() ? nullptr : &GVTypes[i];
+  return nullptr;
+}
+
 void BaseStudyClass::overrideGVs(const char* text) {
   if (!text) return;
   std::vector<char> copy(text, text + std::strlen(text) + 1);
@@ -31,8 +37,21 @@ void BaseStudyClass::overrideGVs(const char* text) {
       std::cout << "Not enough double override tokens" << std::flush;
       return;
     }
+    // A study reads a value through the pointer as its variable's own type:
+    // a value of another type would be read at the wrong size (past its end
+    // when the variable is wider), so a letter that is not the first of the
+    // declared type skips the triple.
+    const char letter = typeToken[0];
+    const std::string* declared = DeclaredType(name);
+    if (declared && (*declared)[0] != letter && std::strchr("bcdfils", letter)) {
+      std::cout << "Type " << letter << " does not match Global Variable " << name << " ("
+                << *declared << ")\n"
+                << std::flush;
+      typeToken = strtok_r(nullptr, ":", &save);
+      continue;
+    }
     // A value text that does not convert passes the target's initial zero.
-    switch (typeToken[0]) {
+    switch (letter) {
       case 'b': {
         short s = 0;
         std::sscanf(value, "%hi", &s);
@@ -76,8 +95,7 @@ void BaseStudyClass::overrideGVs(const char* text) {
         break;
       }
       default:
-        std::printf("Type %c not recognized\n", typeToken[0]);
-        std::fflush(stdout);
+        std::cout << "Type " << letter << " not recognized\n" << std::flush;
         break;
     }
     typeToken = strtok_r(nullptr, ":", &save);

@@ -30,15 +30,24 @@ class BaseStudyClass {
   int GetNumExps() const { return NumExps; }
   // "Experiment <i + 1>", in one buffer that every call overwrites.
   const char* GetExpName(int i);
-  // Applies the overrides of a type:name:value:type:name:value... text.
+  // Applies the overrides of a type:name:value:type:name:value... text. A
+  // triple whose type letter is not the first letter of the named variable's
+  // declared type is reported on standard output and skipped.
   void overrideGVs(const char* text);
 
  protected:
   std::vector<std::string> GVNames;
+  // Each variable's C type name: bool, char, double, float, int, long (32
+  // bits) or short; its first letter is the variable's override type letter.
   std::vector<std::string> GVTypes;
   PVModel* ThePVModel = nullptr;
   int NumGVs = 0;
   int NumExps = 0;
+
+ private:
+  // The declared type of the variable `name` (null when the study does not
+  // list it or gives no type).
+  const std::string* DeclaredType(const char* name) const;
 };
 
 // The process holds at most one study.

@@ -26,6 +26,22 @@ std::string missing(const std::string& names) {
   return lines;
 }
 
+// A study with two global variables that reads each value as its own type.
+class TwoVariableStudy : public BaseStudyClass {
+ public:
+  TwoVariableStudy() {
+    GVNames = {"Rate", "Small"};
+    GVTypes = {"double", "short"};
+    NumGVs = 2;
+  }
+  void OverrideGVValue(const char* name, void* value) override {
+    if (std::string(name) == "Rate") Rate = *static_cast<double*>(value);
+    if (std::string(name) == "Small") Small = *static_cast<short*>(value);
+  }
+  double Rate = 0;
+  short Small = 0;
+};
+
 }  // namespace
 
 TEST(StudyTest, ExperimentsAndOverrides) {
@@ -46,6 +62,19 @@ TEST(StudyTest, ExperimentsAndOverrides) {
   EXPECT_EQ(overrideOutput(study, "b:F:1:c:G:z:f:H:2.5:l:L:7:s:S:3:i:I:0x1f:d:D:oops"),
             (Out{"", missing("FGHLSID")}));
   DestructStudy();
+}
+
+// A value converted by a letter other than that of the variable's type
+// would be read at the wrong size: such a triple is refused, the others apply.
+TEST(StudyTest, OverrideLetterMustMatchDeclaredType) {
+  TwoVariableStudy study;
+  EXPECT_EQ(overrideOutput(&study, "b:Rate:1:d:Small:7:s:Small:-3:d:Rate:2.5:i:Other:1"),
+            (std::pair<std::string, std::string>{
+                "Type b does not match Global Variable Rate (double)\n"
+                "Type d does not match Global Variable Small (short)\n",
+                ""}));
+  EXPECT_EQ(study.Rate, 2.5);
+  EXPECT_EQ(study.Small, -3);
 }
 
 // A second request replaces the reward model; the new model's nodes are

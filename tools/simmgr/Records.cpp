@@ -1,7 +1,10 @@
 #include "simmgr/Records.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "simulator/SimulatorClass.h"
 
@@ -11,8 +14,6 @@ namespace {
 
 const size_t kHeaderSize = 256;
 const char kFileMagic[] = "TARVEX_SIM_BIN_FILE,256,";
-// Room offered for the next read when no long message is under way.
-const size_t kReadChunk = 256 * 1024;
 // A record in a file may not be longer than this, whatever the file's size.
 const unsigned long long kLargestFileRecord = 1ull << 31;
 
@@ -137,7 +138,8 @@ bool DecodeRecord(const unsigned char* data, size_t size, int numNodes, Packet* 
 
 // ---- stream framing -------------------------------------------------------
 
-MessageReader::MessageReader(size_t largestRecord) : LargestRecordSize(largestRecord) {}
+MessageReader::MessageReader(size_t largestRecord, size_t readChunk)
+    : LargestRecordSize(largestRecord), ReadChunk(readChunk > 0 ? readChunk : 1) {}
 
 char* MessageReader::Space(size_t* room) {
   if (Begin > 0) {
@@ -145,7 +147,7 @@ char* MessageReader::Space(size_t* room) {
     End -= Begin;
     Begin = 0;
   }
-  size_t want = End + kReadChunk;
+  size_t want = End + ReadChunk;
   // A record that has announced its length gets room for all of it, so that
   // long records arrive in few large reads.
   if (End >= 4) {
@@ -209,20 +211,31 @@ MessageReader::Result MessageReader::Next(Message* m, std::string* error) {
 
 bool ResultFileReader::Open(const std::string& path, std::string* error) {
   FilePath = path;
-  In.open(path, std::ios::binary);
-  if (!In) {
+  auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+  if (!*file) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
-  In.seekg(0, std::ios::end);
-  const std::streamoff size = In.tellg();
-  In.seekg(0, std::ios::beg);
+  In = std::move(file);
+  return ReadHeader(error);
+}
+
+bool ResultFileReader::OpenBytes(std::string bytes, const std::string& name, std::string* error) {
+  FilePath = name;
+  In = std::make_unique<std::istringstream>(std::move(bytes), std::ios::binary);
+  return ReadHeader(error);
+}
+
+bool ResultFileReader::ReadHeader(std::string* error) {
+  In->seekg(0, std::ios::end);
+  const std::streamoff size = In->tellg();
+  In->seekg(0, std::ios::beg);
   FileSize = size > 0 ? static_cast<unsigned long long>(size) : 0;
   char head[kHeaderSize + 1] = {0};
-  In.read(head, kHeaderSize);
-  if (In.gcount() != static_cast<std::streamsize>(kHeaderSize) ||
+  In->read(head, kHeaderSize);
+  if (In->gcount() != static_cast<std::streamsize>(kHeaderSize) ||
       std::strncmp(head, kFileMagic, sizeof kFileMagic - 1) != 0) {
-    *error = path + " is not a binary result file (no 256-byte header starting with " +
+    *error = FilePath + " is not a binary result file (no 256-byte header starting with " +
              std::string(kFileMagic, sizeof kFileMagic - 2) + ")";
     return false;
   }
@@ -258,8 +271,8 @@ ResultFileReader::Result ResultFileReader::Next(int numNodes, Packet* packet, st
     return kError;
   }
   unsigned char lengthBytes[4];
-  In.read(reinterpret_cast<char*>(lengthBytes), 4);
-  if (In.gcount() != 4) {
+  In->read(reinterpret_cast<char*>(lengthBytes), 4);
+  if (In->gcount() != 4) {
     *error = where + ": read failed";
     return kError;
   }
@@ -275,8 +288,8 @@ ResultFileReader::Result ResultFileReader::Next(int numNodes, Packet* packet, st
   }
   Record.resize(length);
   std::memcpy(Record.data(), lengthBytes, 4);
-  In.read(reinterpret_cast<char*>(Record.data()) + 4, static_cast<std::streamsize>(length - 4));
-  if (In.gcount() != static_cast<std::streamsize>(length - 4)) {
+  In->read(reinterpret_cast<char*>(Record.data()) + 4, static_cast<std::streamsize>(length - 4));
+  if (In->gcount() != static_cast<std::streamsize>(length - 4)) {
     *error = where + ": read failed";
     return kError;
   }

@@ -7,7 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,9 @@ class MessageReader {
   };
   enum Result { kNeedMore, kMessage, kError };
 
-  explicit MessageReader(size_t largestRecord);
+  // largestRecord bounds the length a record may announce; readChunk is the
+  // room offered for the next read when no long message is under way.
+  explicit MessageReader(size_t largestRecord, size_t readChunk = 256 * 1024);
 
   // Room for the next bytes of the stream (a message that has announced its
   // length gets room for all of it). Invalidates the previous message.
@@ -78,6 +81,7 @@ class MessageReader {
 
  private:
   size_t LargestRecordSize;
+  size_t ReadChunk;
   std::vector<unsigned char> Buffer;
   size_t Begin = 0;
   size_t End = 0;
@@ -90,6 +94,8 @@ class ResultFileReader {
 
   // Opens the file and checks and reads its header.
   bool Open(const std::string& path, std::string* error);
+  // Reads a result file held in memory as if it were the file `name`.
+  bool OpenBytes(std::string bytes, const std::string& name, std::string* error);
   // The next record; kEnd at the end of the file; kError (with the reason)
   // for a record that does not decode or that the file ends inside.
   Result Next(int numNodes, Packet* packet, std::string* error);
@@ -100,8 +106,10 @@ class ResultFileReader {
   long long RecordsRead = 0;
 
  private:
+  bool ReadHeader(std::string* error);
+
   std::string FilePath;
-  std::ifstream In;
+  std::unique_ptr<std::istream> In;
   unsigned long long FileSize = 0;
   unsigned long long Position = 0;
   std::vector<unsigned char> Record;
