@@ -91,19 +91,24 @@ class ResultFileReader {
   // Opens the file and checks and reads its header.
   bool Open(const std::string& path, std::string* error);
   // The next record; kEnd at the end of the file; kError (with the reason)
-  // for a record that does not decode or that the file ends inside.
+  // for a record that does not decode, that the file ends inside, or whose
+  // client or experiment differs from the first record's (records of two
+  // writers).
   Result Next(int numNodes, Packet* packet, std::string* error);
 
   const std::string& Path() const { return FilePath; }
   // Header facts ("" when the header lacks them).
   std::string Experiment, Seed, Generator, Batches;
   long long RecordsRead = 0;
+  long long Replications = 0;  // in the records read
+  int ClientId = -1;           // of the first record (-1 before it is read)
 
  private:
   std::string FilePath;
   std::ifstream In;
   unsigned long long FileSize = 0;
   unsigned long long Position = 0;
+  int FirstExperiment = 0;
   std::vector<unsigned char> Record;
 };
 
