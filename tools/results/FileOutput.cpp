@@ -74,11 +74,11 @@ bool CommitTemporary(const std::string& temporary, const std::string& path, std:
   return true;
 }
 
-bool ReplaceFile(const std::string& path, const std::string& contents, std::string* error) {
-  const std::string temporary = CreateTemporaryBeside(path, error);
-  if (temporary.empty()) return false;
+// Writes contents to the file opened by `mode`; false with the reason.
+bool writeWhole(const std::string& file, const char* mode, const std::string& what, const std::string& contents,
+                std::string* error) {
   errno = 0;
-  std::FILE* f = std::fopen(temporary.c_str(), "wb");
+  std::FILE* f = std::fopen(file.c_str(), mode);
   bool ok = f != nullptr;
   int code = errno;
   if (ok) {
@@ -89,8 +89,21 @@ bool ReplaceFile(const std::string& path, const std::string& contents, std::stri
       code = errno;
     }
   }
-  if (!ok) {
-    *error = "cannot write " + path + ": " + reason(code);
+  if (!ok) *error = "cannot write " + what + ": " + reason(code);
+  return ok;
+}
+
+bool ReplaceFile(const std::string& path, const std::string& contents, std::string* error) {
+  // A device, a pipe or a symbolic link (/dev/stdout, say) is written in
+  // place: renaming a file over it would replace the name, not feed it.
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    return writeWhole(path, "wb", path, contents, error);
+
+  const std::string temporary = CreateTemporaryBeside(path, error);
+  if (temporary.empty()) return false;
+  if (!writeWhole(temporary, "wb", path, contents, error)) {
     std::remove(temporary.c_str());
     return false;
   }

@@ -9,7 +9,8 @@
 #include <string>
 
 // Replaces the file at path with contents. False (path left as it was, no
-// temporary file left behind) with the reason in *error on failure.
+// temporary file left behind) with the reason in *error on failure. A path
+// that names a device, a pipe or a symbolic link is written in place.
 bool ReplaceFile(const std::string& path, const std::string& contents, std::string* error);
 
 // Creates a new empty file beside path, named ".<name of path>.<random>.tmp",
