@@ -14,6 +14,7 @@ needs=(
   "make cmd:make"
   "libgtest-dev file:/usr/include/gtest/gtest.h"
   "libbenchmark-dev file:/usr/include/benchmark/benchmark.h"
+  "nlohmann-json3-dev file:/usr/include/nlohmann/json.hpp"
   "gnuplot-nox cmd:gnuplot"
   "libxml2-utils cmd:xmllint"
   "time file:/usr/bin/time"

@@ -1,15 +1,22 @@
 // The simulation manager: its statistics against published values, its
 // decoding against the simulator's own encoder, and the simmgr program
-// against real simulator processes (and a misbehaving stand-in).
+// against real simulator processes (and a misbehaving stand-in) and
+// hand-made result files. Every results.json is read with a real JSON
+// parser.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "network/TarvexProcess.h"
@@ -209,16 +216,97 @@ support::Result RunSimMgr(const std::vector<std::string>& args) {
   return support::run(kSimMgr, args, support::Options{{}, "", true});
 }
 
+// The results of OUT: the rows of results.csv, and from results.json (parsed
+// as JSON, and checked to agree with the CSV: a number that is not finite in
+// the CSV is null there) whether the study is complete and its replications.
 StudyResults ReadResults(const std::string& dir) {
   StudyResults r;
   std::istringstream in(readFile(dir + "/results.csv"));
   std::string error;
   EXPECT_TRUE(ReadCsv(in, &r, &error)) << error;
-  const std::string json = readFile(dir + "/results.json");
-  r.complete = contains(json, "\"complete\": true");
-  const size_t at = json.find("\"replications\": ");
-  if (at != std::string::npos) r.replications = std::stoll(json.substr(at + 16));
+  const nlohmann::json json = nlohmann::json::parse(readFile(dir + "/results.json"), nullptr, false);
+  EXPECT_TRUE(json.is_object()) << dir << "/results.json is not valid JSON";
+  if (!json.is_object() || !json.contains("nodes")) return r;
+  r.complete = json.value("complete", false);
+  r.replications = json.value("replications", -1LL);
+  const nlohmann::json& nodes = json["nodes"];
+  EXPECT_EQ(nodes.size(), r.nodes.size());
+  for (size_t i = 0; i < std::min(nodes.size(), r.nodes.size()); i++) {
+    const NodeResult& row = r.nodes[i];
+    EXPECT_EQ(nodes[i].value("pv_id", -1), row.pvId);
+    EXPECT_EQ(nodes[i].value("n", -1LL), row.n);
+    const std::pair<const char*, double> numbers[] = {
+        {"mean", row.mean}, {"variance", row.variance}, {"lower", row.lower}, {"upper", row.upper}};
+    for (const auto& [name, value] : numbers) {
+      SCOPED_TRACE(std::string(name) + " of node " + std::to_string(i));
+      if (!nodes[i].contains(name)) {
+        ADD_FAILURE() << "missing";
+        continue;
+      }
+      const nlohmann::json& field = nodes[i][name];
+      if (std::isfinite(value)) {
+        EXPECT_TRUE(field.is_number() && field.get<double>() == value) << field;
+      } else {
+        EXPECT_TRUE(field.is_null()) << field;
+        EXPECT_EQ(nodes[i].value(std::string(name) + "_note", std::string()), "not finite (overflow)");
+      }
+    }
+  }
   return r;
+}
+
+// ---- hand-made result files ---------------------------------------------------
+
+std::string BigEndian(uint64_t v, int bytes) {
+  std::string b;
+  for (int i = bytes - 1; i >= 0; i--) b += static_cast<char>((v >> (8 * i)) & 0xff);
+  return b;
+}
+
+// A record as the simulator writes it: client `client`, `reps` observations
+// of every node, value(node, k) each.
+std::string EncodeRecord(int client, int reps, const std::function<double(int, int)>& value) {
+  std::string body;
+  for (int node = 0; node < NodeCount(); node++) {
+    body += BigEndian(static_cast<uint64_t>(node), 2) + '\x01' + BigEndian(static_cast<uint64_t>(reps), 4);
+    for (int k = 0; k < reps; k++) {
+      const double v = value(node, k);
+      uint64_t bits;
+      std::memcpy(&bits, &v, sizeof bits);
+      body += BigEndian(bits, 8);
+    }
+  }
+  return BigEndian(9 + body.size(), 4) + static_cast<char>(client) + BigEndian(0, 2) +
+         BigEndian(static_cast<uint64_t>(NodeCount()), 2) + body;
+}
+
+// A binary result file: its 256-byte header (with the seed and the
+// replication count) and the records.
+std::string BinFile(int seed, long long batches, const std::vector<std::string>& records) {
+  std::string file = "TARVEX_SIM_BIN_FILE,256,TARVEX_VER=Version 2.5,FILE_VER=1,EXPERIMENTS=0,SEED=" +
+                     std::to_string(seed) + ",RANDOMGEN=Lagged Fibonacci,BATCHES=" + std::to_string(batches) + ",,";
+  file.resize(256, '\0');
+  for (const std::string& r : records) file += r;
+  return file;
+}
+
+// A simulator program that leaves the file `mark` when it is started.
+std::string MarkingSimulator(const support::TempDir& dir, const std::string& mark) {
+  const std::string script = dir.file("marking_sim.sh");
+  support::writeFile(script, "#!/bin/sh\ntouch '" + mark + "'\nexec '" + support::kSimulator + "' \"$@\"\n");
+  fs::permissions(script, fs::perms::owner_all);
+  return script;
+}
+
+// Waits until the program's output holds `piece`; the output then.
+std::string AwaitOutput(support::Background& program, const std::string& piece) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(support::kPatienceMs);
+  std::string text = program.out();
+  while (!contains(text, piece) && !program.ended() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    text = program.out();
+  }
+  return text;
 }
 
 // A simulator program that is the stand-in (in the given mode) for client 1,
@@ -380,6 +468,212 @@ TEST(SimMgrProgram, SigtermStopsTheSimulatorsAndWritesIncompleteResults) {
   const StudyResults r = ReadResults(dir.file("r"));
   EXPECT_FALSE(r.complete);
   EXPECT_EQ(r.nodes.size(), 168u);
+}
+
+// A file's records must hold what its header counts, and no run may be
+// counted twice: every such fault is named and makes the summary incomplete
+// (exit code 1), with the rest still summarised.
+TEST(SimMgrProgram, SummarizeRefusesDamagedAndRepeatedFiles) {
+  const support::TempDir dir;
+  auto zeroOne = [](int node, int k) { return (node * 7 + k) % 3 == 0 ? 1.0 : 0.0; };
+  const std::string r0 = EncodeRecord(0, 200, zeroOne), r1 = EncodeRecord(1, 200, zeroOne);
+  support::writeFile(dir.file("a.bin"), BinFile(11, 400, {r0, r0}));
+  support::writeFile(dir.file("b.bin"), BinFile(12, 400, {r1, r1}));
+  const support::Result good = RunSimMgr({"summarize", dir.file("a.bin"), dir.file("b.bin"), "--out", dir.file("good")});
+  ASSERT_EQ(good.exitCode, 0) << good.out;
+  StudyResults r = ReadResults(dir.file("good"));
+  EXPECT_TRUE(r.complete);
+  EXPECT_EQ(r.replications, 800);
+
+  fs::create_symlink(dir.file("a.bin"), dir.file("link.bin"));
+  fs::create_hard_link(dir.file("b.bin"), dir.file("hard.bin"));
+  support::writeFile(dir.file("copy.bin"), readFile(dir.file("b.bin")));
+  support::writeFile(dir.file("cut.bin"), BinFile(13, 600, {r0, r0}));  // cut at a record boundary
+  support::writeFile(dir.file("head.bin"), BinFile(14, 400, {}));
+  support::writeFile(dir.file("doubled.bin"), BinFile(15, 400, {r0, r0, r0}));
+  support::writeFile(dir.file("mixed.bin"), BinFile(16, 400, {r0, r1}));  // two writers
+  struct Case {
+    std::vector<std::string> files;
+    long long counted;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {{"a.bin", "./a.bin"}, 400, {"./a.bin is the same file as"}},
+      {{"a.bin", "link.bin"}, 400, {"link.bin is the same file as"}},
+      {{"b.bin", "a.bin", "hard.bin"}, 800, {"hard.bin is the same file as"}},
+      {{"b.bin", "copy.bin"}, 400, {"both of client 1 with seed 12", "copy.bin is left out"}},
+      {{"cut.bin"}, 400, {"cut.bin: its header counts 600 replications", "its records hold 400"}},
+      {{"head.bin", "a.bin"}, 400, {"head.bin: its header counts 400", "its records hold 0"}},
+      {{"doubled.bin"}, 600, {"doubled.bin: its header counts 400", "its records hold 600"}},
+      {{"mixed.bin"}, 200, {"record 2", "two writers in one file", "its records hold 200"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"summarize", "--out", dir.file("bad")};
+    for (const std::string& f : c.files) args.push_back(dir.path() + "/" + f);
+    SCOPED_TRACE(args.back());
+    const support::Result o = RunSimMgr(args);
+    EXPECT_EQ(o.exitCode, 1) << o.out;
+    for (const std::string& piece : c.said) EXPECT_TRUE(contains(o.out, piece)) << piece << "\n" << o.out;
+    EXPECT_TRUE(contains(o.out, "INCOMPLETE")) << o.out;
+    r = ReadResults(dir.file("bad"));
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(r.replications, c.counted);
+  }
+}
+
+// Values so large that the statistics overflow are still written as valid
+// JSON: null, with a note.
+TEST(SimMgrProgram, SummarizeWritesValidJsonWhenTheStatisticsOverflow) {
+  const support::TempDir dir;
+  auto huge = [](int node, int k) {
+    if (node == 0) return 1e308;                 // the mean overflows
+    if (node == 1) return k % 2 ? 1e308 : -1e308;  // mean 0, the variance overflows
+    return node == 2 ? 1.5 : 0.0;
+  };
+  support::writeFile(dir.file("huge.bin"), BinFile(1, 2, {EncodeRecord(0, 2, huge)}));
+  const support::Result o = RunSimMgr({"summarize", dir.file("huge.bin"), "--out", dir.file("r")});
+  ASSERT_EQ(o.exitCode, 0) << o.out;
+  EXPECT_TRUE(contains(o.out, "NOTE: 2 nodes hold values too large for the statistics")) << o.out;
+  const StudyResults r = ReadResults(dir.file("r"));  // parses the JSON, checks the nulls and notes
+  ASSERT_EQ(r.nodes.size(), 168u);
+  EXPECT_FALSE(std::isfinite(r.nodes[0].mean));
+  EXPECT_EQ(r.nodes[1].mean, 0.0);
+  EXPECT_FALSE(std::isfinite(r.nodes[1].variance));
+  EXPECT_EQ(r.nodes[2].mean, 1.5);
+  EXPECT_EQ(r.nodes[2].variance, 0.0);
+}
+
+// Where the results cannot go is found before any simulator starts (root
+// may write where permission bits forbid, so unwritable here is a path under
+// a regular file, or in /proc); a failed write is an error that leaves whole
+// files or none, and names only what was written.
+TEST(SimMgrProgram, WritingFailuresAreFoundEarlyAndLeaveWholeFilesOrNone) {
+  const support::TempDir dir;
+  support::writeFile(dir.file("plain"), "a regular file");
+  const std::string mark = dir.file("started");
+  const std::string simulator = MarkingSimulator(dir, mark);
+  const std::vector<std::vector<std::string>> unwritable = {
+      {"--out", dir.file("plain/out")}, {"--out", "/proc/self"},
+      {"--bin-dir", dir.file("plain/bin")}, {"--bin-dir", "/proc/self"}};
+  for (const std::vector<std::string>& where : unwritable) {
+    SCOPED_TRACE(where[0] + " " + where[1]);
+    std::vector<std::string> args = {"--jobs", "1", "--simulator", simulator, "--out", dir.file("out")};
+    args.insert(args.end(), where.begin(), where.end());
+    const support::Result o = RunSimMgr(args);
+    EXPECT_EQ(o.exitCode, 1) << o.out;
+    EXPECT_TRUE(contains(o.out, "not writable") || contains(o.out, "cannot create")) << o.out;
+    EXPECT_FALSE(support::fileExists(mark)) << "no simulator may start";
+  }
+  auto zeroOne = [](int node, int k) { return (node + k) % 2 ? 1.0 : 0.0; };
+  support::writeFile(dir.file("a.bin"), BinFile(1, 200, {EncodeRecord(0, 200, zeroOne)}));
+  support::writeFile(dir.file("b.bin"), BinFile(2, 100, {EncodeRecord(1, 100, zeroOne)}));
+  const support::Result refused = RunSimMgr({"summarize", dir.file("a.bin"), "--out", "/proc/self"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(contains(refused.out, "not writable")) << refused.out;
+
+  // Standard output on a full device: an error, after the files were written.
+  const support::Result full = support::run(
+      "/bin/sh", {"-c", "exec \"$0\" summarize \"$1\" --out \"$2\" >/dev/full", kSimMgr, dir.file("a.bin"), dir.file("full")});
+  EXPECT_EQ(full.exitCode, 1) << full.err;
+  EXPECT_TRUE(contains(full.err, "cannot write to standard output")) << full.err;
+  EXPECT_EQ(ReadResults(dir.file("full")).replications, 200);
+
+  // A file size limit (a disk that fills up): the files written before stay
+  // whole, no temporary file is left, and no path is printed.
+  const std::string kept = dir.file("kept");
+  ASSERT_EQ(RunSimMgr({"summarize", dir.file("a.bin"), "--out", kept}).exitCode, 0);
+  const std::string before = readFile(kept + "/results.json");
+  const support::Result limited = support::run(
+      "/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" summarize \"$1\" --out \"$2\"", kSimMgr,
+                  dir.file("b.bin"), kept});
+  EXPECT_EQ(limited.exitCode, 1) << limited.out << limited.err;
+  EXPECT_TRUE(contains(limited.err, "cannot write " + kept + "/results.json")) << limited.err;
+  EXPECT_TRUE(contains(limited.out, "Results: none written")) << limited.out;
+  EXPECT_FALSE(contains(limited.out, "Plot: ")) << limited.out;
+  EXPECT_TRUE(readFile(kept + "/results.json") == before) << "the earlier results.json must stay as it was";
+  EXPECT_EQ(ReadResults(kept).replications, 200);
+  for (const auto& e : fs::directory_iterator(kept))
+    EXPECT_FALSE(contains(e.path().filename().string(), ".tmp")) << e.path();
+}
+
+// A bin directory serves one study at a time: a second study is refused
+// before it starts anything; a crashed study leaves no lock behind, and the
+// next study's simulators write new files, never the old writers' ones.
+TEST(SimMgrProgram, OneStudyAtATimeWritesIntoABinDirectory) {
+  const support::TempDir dir;
+  const std::string bin = dir.file("bin");
+  support::Background first(dir.path(),
+                            {"--jobs", "2", "--seed", "5", "--half-width", "1e-6", "--max", "1000000000",
+                             "--bin-dir", bin, "--out", dir.file("first")},
+                            kSimMgr, support::Options{{}, "", true});
+  const std::string started = AwaitOutput(first, "simulator 1 (pid");
+  ASSERT_TRUE(contains(started, "simulator 1 (pid")) << started;
+
+  const std::string mark = dir.file("started");
+  const support::Result second =
+      RunSimMgr({"--jobs", "1", "--simulator", MarkingSimulator(dir, mark), "--bin-dir", bin, "--out", dir.file("second")});
+  EXPECT_EQ(second.exitCode, 1) << second.out;
+  EXPECT_TRUE(contains(second.out, "is in use by another study")) << second.out;
+  EXPECT_FALSE(support::fileExists(mark)) << "no simulator may start";
+
+  first.kill(SIGKILL);
+  first.waitExit();
+  fs::create_hard_link(bin + "/sim_0.bin", dir.file("old.bin"));
+  const support::Result third =
+      RunSimMgr({"--jobs", "1", "--bin-dir", bin, "--out", dir.file("third"), "--", "-N", "400"});
+  ASSERT_EQ(third.exitCode, 0) << third.out;
+  EXPECT_TRUE(contains(readFile(bin + "/sim_0.bin").substr(0, 256), "SEED=31415,"));
+  EXPECT_TRUE(contains(readFile(dir.file("old.bin")).substr(0, 256), "SEED=5,")) << "the old file is untouched";
+  const support::Result summary = RunSimMgr({"summarize", bin + "/sim_0.bin", "--out", dir.file("summary")});
+  EXPECT_EQ(summary.exitCode, 0) << summary.out;
+  EXPECT_EQ(ReadResults(dir.file("summary")).replications, 400);
+}
+
+// A simulator stopped with SIGSTOP (once it has greeted and simulated: its
+// result file holds a record) is warned about once and, with
+// --drop-stalled, dropped and killed; the study then ends with the other.
+TEST(SimMgrProgram, WarnsAboutAStoppedSimulatorAndDropsItWhenAsked) {
+  const support::TempDir dir;
+  support::Background study(dir.path(),
+                            {"--jobs", "2", "--half-width", "1e-6", "--stall-warning", "1", "--drop-stalled", "3",
+                             "--bin-dir", dir.file("bin"), "--out", dir.file("r"), "--", "-N", "20000"},
+                            kSimMgr, support::Options{{}, "", true});
+  const std::string tag = "simulator 1 (pid ";
+  const std::string started = AwaitOutput(study, ": seed 1031418");
+  const size_t at = started.find(tag);
+  ASSERT_NE(at, std::string::npos) << started;
+  const pid_t pid = std::atoi(started.c_str() + at + tag.size());
+  ASSERT_GT(pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(support::kPatienceMs);
+  auto recorded = [&] {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(dir.file("bin/sim_1.bin"), ec);
+    return !ec && size > 256;
+  };
+  while (!recorded() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  // Whatever happens, the stopped simulator may go on (and end) afterwards.
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{pid};
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  EXPECT_EQ(study.waitExit(8 * support::kPatienceMs), 0) << study.out();
+
+  const std::string out = study.out();
+  const std::string self = tag + std::to_string(pid) + "): ";
+  size_t warnings = 0, resumed = 0;
+  for (size_t p = out.find(self + "WARNING: no packet for"); p != std::string::npos; p = out.find(self + "WARNING", p + 1))
+    warnings++;
+  for (size_t p = out.find(self + "sends again"); p != std::string::npos; p = out.find(self + "sends again", p + 1))
+    resumed++;
+  EXPECT_EQ(warnings, resumed + 1) << "one warning per stall\n" << out;
+  EXPECT_TRUE(contains(out, self + "sent no packet for") && contains(out, "(--drop-stalled 3); dropping")) << out;
+  EXPECT_TRUE(contains(out, "Stopped: the simulators finished their runs")) << out;
+  const StudyResults r = ReadResults(dir.file("r"));
+  EXPECT_TRUE(r.complete);
+  EXPECT_GE(r.replications, 20000) << "simulator 0's whole run";
+  EXPECT_LT(r.replications, 40000) << "and part of simulator 1's";
 }
 
 }  // namespace

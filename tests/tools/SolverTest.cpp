@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -238,6 +239,36 @@ TEST_F(SolverTest, HiddenEnablingFlagsCannotChangeTheResult) {
   for (size_t i = 0; i < keyedOnAll.nodes.size(); i++) {
     EXPECT_NEAR(keyedOnAll.nodes[i].mean, results_->nodes[i].mean, kTolerance) << i;
     EXPECT_NEAR(keyedOnAll.nodes[i].variance, results_->nodes[i].variance, kTolerance) << i;
+  }
+}
+
+// The program's JSON, to a file and to standard output, is valid JSON with
+// the exact results; a failed write to standard output is an error.
+TEST_F(SolverTest, ProgramWritesValidJsonAndReportsAFailedStandardOutput) {
+  const support::TempDir dir;
+  const std::string solve = support::program("attack_flow_solve");
+  const support::Result toFile = support::run(solve, {"--json", dir.file("exact.json")});
+  ASSERT_EQ(toFile.exitCode, 0) << toFile.err;
+  const support::Result toOut = support::run(solve, {"--json", "-"});
+  ASSERT_EQ(toOut.exitCode, 0) << toOut.err;
+  for (const std::string& text : {support::readFile(dir.file("exact.json")), toOut.out}) {
+    const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+    ASSERT_TRUE(j.is_object() && j.contains("nodes")) << text;
+    EXPECT_EQ(j.value("method", std::string()), "exact");
+    EXPECT_TRUE(j.value("complete", false));
+    const nlohmann::json& nodes = j["nodes"];
+    ASSERT_EQ(nodes.size(), results_->nodes.size());
+    for (size_t i = 0; i < nodes.size(); i++) {
+      EXPECT_EQ(nodes[i].value("pv_id", -1), results_->nodes[i].pvId);
+      EXPECT_EQ(nodes[i].value("mean", -1.0), results_->nodes[i].mean) << i;
+      EXPECT_EQ(nodes[i].value("variance", -1.0), results_->nodes[i].variance) << i;
+    }
+  }
+  for (const char* output : {"", "--json -"}) {
+    const support::Result full =
+        support::run("/bin/sh", {"-c", std::string("exec \"$0\" ") + output + " >/dev/full", solve});
+    EXPECT_EQ(full.exitCode, solver::kExitUnsolvable) << output;
+    EXPECT_TRUE(support::contains(full.err, "to standard output")) << full.err;
   }
 }
 

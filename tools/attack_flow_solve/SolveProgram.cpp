@@ -1,15 +1,14 @@
 #include "attack_flow_solve/SolveProgram.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 #include <streambuf>
 #include <vector>
 
 #include "attack_flow_solve/ExactSolver.h"
+#include "results/FileOutput.h"
 #include "results/Results.h"
 #include "simulator/SimulatorClass.h"
 
@@ -39,23 +38,22 @@ class QuietStandardOutput {
   std::streambuf* saved_;
 };
 
-// Writes the results with `write` to the named file, or to out for "-".
+// Writes the results with `write` to the named file (replacing it whole, or
+// leaving it as it was on failure), or to out for "-".
 template <typename Writer>
 bool writeResults(const std::string& path, const char* what, Writer write, std::ostream& out,
                   std::ostream& err) {
   if (path == "-") {
     write(out);
-    out.flush();
-    return true;
+    if (FlushSucceeded(out)) return true;
+    err << kProgram << ": cannot write the " << what << " to standard output" << std::endl;
+    return false;
   }
-  errno = 0;
-  std::ofstream file(path, std::ios::out | std::ios::trunc);
-  if (file) write(file);
-  if (file) file.close();
-  if (!file) {
-    int code = errno;
-    err << kProgram << ": cannot write the " << what << " file " << path << ": "
-        << (code ? std::strerror(code) : "write failed") << std::endl;
+  std::ostringstream text;
+  write(text);
+  std::string error;
+  if (!ReplaceFile(path, text.str(), &error)) {
+    err << kProgram << ": cannot write the " << what << " file: " << error << std::endl;
     return false;
   }
   return true;
@@ -79,8 +77,9 @@ void PrintUsage(std::ostream& out) {
       << "\n"
       << "The readable table goes to standard output unless the CSV or JSON does. The\n"
       << "number of branches explored and the time taken go to standard error.\n"
-      << "Exit status: 0 solved, 1 the model cannot be solved exactly or a file cannot\n"
-      << "be written, 2 bad options.\n";
+      << "A file is replaced only once it is written whole.\n"
+      << "Exit status: 0 solved, 1 the model cannot be solved exactly or a file or\n"
+      << "standard output cannot be written, 2 bad options.\n";
 }
 
 int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* error) {
@@ -154,7 +153,7 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
   if (options.help) {
     PrintUsage(out);
-    return kExitSolved;
+    return FlushSucceeded(out) ? kExitSolved : kExitUnsolvable;
   }
 
   std::unique_ptr<SimulatorClass> sim = BuildSimulator();
@@ -185,7 +184,10 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
   bool stdoutTaken = (options.csv && options.csvPath == "-") || (options.json && options.jsonPath == "-");
   if (!stdoutTaken) {
     WriteTable(out, results);
-    out.flush();
+    if (!FlushSucceeded(out)) {
+      err << kProgram << ": cannot write the table to standard output" << std::endl;
+      ok = false;
+    }
   }
   err << kProgram << ": " << stats.expanded << " distinct (state, schedule) branches explored ("
       << stats.successors << " successors before merging, " << stats.finished

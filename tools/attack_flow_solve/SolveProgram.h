@@ -2,7 +2,7 @@
 // the output of the exact results.
 //
 // Exit status: 0 solved (or --help); 1 the model cannot be solved exactly or
-// a result file cannot be written; 2 bad options.
+// a result file or standard output cannot be written; 2 bad options.
 #ifndef TARVEX_TOOLS_ATTACK_FLOW_SOLVE_SOLVEPROGRAM_H
 #define TARVEX_TOOLS_ATTACK_FLOW_SOLVE_SOLVEPROGRAM_H
 

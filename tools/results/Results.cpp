@@ -1,6 +1,7 @@
 #include "results/Results.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -14,7 +15,7 @@ namespace {
 // size are written without an exponent.
 std::string number(double v) {
   char buffer[64];
-  if (v == static_cast<double>(static_cast<long long>(v)) && v > -1e15 && v < 1e15) {
+  if (v > -1e15 && v < 1e15 && v == static_cast<double>(static_cast<long long>(v))) {
     std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(v));
     return buffer;
   }
@@ -26,6 +27,15 @@ std::string number(double v) {
     if (std::sscanf(shorter, "%lf", &back) == 1 && back == v) return shorter;
   }
   return buffer;
+}
+
+// A JSON member holding a number. JSON has no infinities or NaN: such a
+// value (only an overflow of the statistics can make one) is written as null
+// with a sibling "<name>_note" saying so.
+std::string jsonNumber(const char* name, double v) {
+  const std::string key = std::string("\"") + name + "\": ";
+  if (std::isfinite(v)) return key + number(v);
+  return key + "null, \"" + name + "_note\": \"not finite (overflow)\"";
 }
 
 std::string csvField(const std::string& s) {
@@ -41,6 +51,12 @@ std::string csvField(const std::string& s) {
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
+      continue;
+    }
     if (c == '"' || c == '\\') out += '\\';
     out += c;
   }
@@ -87,14 +103,14 @@ void WriteJson(std::ostream& out, const StudyResults& r) {
   out << "{\n  \"complete\": " << (r.complete ? "true" : "false") << ",\n"
       << "  \"method\": " << jsonString(r.method) << ",\n"
       << "  \"replications\": " << r.replications << ",\n"
-      << "  \"confidence\": " << number(r.confidence) << ",\n"
+      << "  " << jsonNumber("confidence", r.confidence) << ",\n"
       << "  \"nodes\": [";
   for (size_t i = 0; i < r.nodes.size(); i++) {
     const NodeResult& n = r.nodes[i];
     out << (i ? ",\n" : "\n") << "    {\"pv_id\": " << n.pvId << ", \"name\": " << jsonString(n.name)
-        << ", \"time\": " << number(n.time) << ", \"n\": " << n.n
-        << ", \"mean\": " << number(n.mean) << ", \"variance\": " << number(n.variance)
-        << ", \"lower\": " << number(n.lower) << ", \"upper\": " << number(n.upper) << "}";
+        << ", " << jsonNumber("time", n.time) << ", \"n\": " << n.n << ", " << jsonNumber("mean", n.mean)
+        << ", " << jsonNumber("variance", n.variance) << ", " << jsonNumber("lower", n.lower) << ", "
+        << jsonNumber("upper", n.upper) << "}";
   }
   out << "\n  ]\n}\n";
 }

@@ -30,7 +30,9 @@ struct StudyResults {
 
 // CSV with the header "pv_id,name,time,n,mean,variance,lower,upper".
 void WriteCsv(std::ostream& out, const StudyResults& results);
-// A JSON object with the study's facts and one object per node.
+// A JSON object with the study's facts and one object per node. A number
+// that is not finite is written as null, with a member "<name>_note" beside
+// it ("not finite (overflow)").
 void WriteJson(std::ostream& out, const StudyResults& results);
 // One row per PV with its mean at each instant.
 void WriteTable(std::ostream& out, const StudyResults& results);

@@ -205,6 +205,10 @@ uint32_t SimulatorSeed(unsigned long long base, int index) {
   return static_cast<uint32_t>(s);
 }
 
+std::string SimulatorBinFile(const StudyOptions& o, int index) {
+  return o.binDir + "/sim_" + std::to_string(index) + ".bin";
+}
+
 std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
   std::vector<std::string> args = {"-w",
                                    "-p",
@@ -217,7 +221,7 @@ std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
                                    std::to_string(o.reportSize)};
   if (!o.binDir.empty()) {
     args.push_back("-b");
-    args.push_back(o.binDir + "/sim_" + std::to_string(index) + ".bin");
+    args.push_back(SimulatorBinFile(o, index));
   }
   // Passed through last: the simulator takes the last of a repeated option,
   // and simmgr has read the same values from them.
@@ -246,7 +250,8 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     }
     const bool known = name == "--jobs" || name == "--seed" || name == "--half-width" ||
                        name == "--relative" || name == "--max" || name == "--simulator" ||
-                       name == "--port" || name == "--bin-dir" || name == "--start-timeout";
+                       name == "--port" || name == "--bin-dir" || name == "--start-timeout" ||
+                       name == "--stall-warning" || name == "--drop-stalled";
     if (!known) {
       *error = "unknown option '" + name + "'";
       if (name.compare(0, 1, "-") != 0) *error = "unexpected argument '" + name + "'";
@@ -311,6 +316,12 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
         return ParseOutcome::kError;
       }
       o->startTimeout = d;
+    } else if (name == "--stall-warning" || name == "--drop-stalled") {
+      if (!ParseReal(value, &d) || !(d > 0.0) || d > 86400.0) {
+        *error = name + " must be a positive number of seconds, not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      (name == "--stall-warning" ? o->stallWarning : o->dropStalled) = d;
     }
   }
   if (!CheckSimulatorArguments(o, error)) return ParseOutcome::kError;
@@ -373,8 +384,13 @@ std::string StudyUsage() {
       "  --simulator PATH   simulator program (default: attack_flow_sim beside simmgr)\n"
       "  --port P           port hint of simulator 0; simulator i tries P+i upwards\n"
       "                     (default 10000)\n"
-      "  --bin-dir DIR      each simulator also writes DIR/sim_<i>.bin\n"
+      "  --bin-dir DIR      each simulator also writes DIR/sim_<i>.bin (one study at a\n"
+      "                     time: the study locks DIR/.simmgr.lock)\n"
       "  --start-timeout T  seconds a simulator has to announce its port (default 30)\n"
+      "  --stall-warning T  warn when the study has waited T seconds for a packet of\n"
+      "                     a simulator (default 10)\n"
+      "  --drop-stalled T   drop (and stop) a simulator the study has waited T seconds\n"
+      "                     for; the study goes on with the others (default: never)\n"
       "  --quiet            no progress on standard error\n"
       "  --help             this text\n"
       "\n"
@@ -387,9 +403,11 @@ std::string StudyUsage() {
       "numbers however fast each simulator runs. Packets beyond the last counted\n"
       "round are discarded.\n"
       "\n"
-      "Exit codes: 0 done; 1 failure (no simulator left, none could start, results\n"
-      "not writable); 2 bad options; 130 / 143 interrupted by SIGINT / SIGTERM\n"
-      "(results so far written, marked incomplete).\n";
+      "Exit codes: 0 done; 1 failure (no simulator left, none could start, --out or\n"
+      "--bin-dir not writable or the bin directory in use, both found before any\n"
+      "simulator starts; results or standard output not writable); 2 bad options;\n"
+      "130 / 143 interrupted by SIGINT / SIGTERM (results so far written, marked\n"
+      "incomplete).\n";
 }
 
 std::string SummarizeUsage() {
@@ -399,6 +417,9 @@ std::string SummarizeUsage() {
       "Computes the study's statistics from binary result files written by\n"
       "attack_flow_sim -b, for instance on several machines. Record k of every file\n"
       "forms round k, counted in the order of the files, as in a live study.\n"
+      "Each file's records must hold the replications its header counts (BATCHES=);\n"
+      "a file given twice (under any name) and a second file of the same client and\n"
+      "seed are left out.\n"
       "\n"
       "Options:\n"
       "  --confidence C   confidence level (default 0.95)\n"
@@ -407,8 +428,10 @@ std::string SummarizeUsage() {
       "  --exact FILE     compare with exact values (a results CSV)\n"
       "  --help           this text\n"
       "\n"
-      "Exit codes: 0 done; 1 a file could not be read whole (what could be read is\n"
-      "still summarised); 2 bad options.\n";
+      "Exit codes: 0 done; 1 a file could not be read whole, disagrees with its\n"
+      "header or was left out (the rest is still summarised, marked incomplete), no\n"
+      "replications at all, or results or standard output not writable; 2 bad\n"
+      "options.\n";
 }
 
 }  // namespace simmgr

@@ -22,6 +22,8 @@ struct StudyOptions {
   int port = 10000;                      // first port hint
   std::string binDir;                    // each simulator also writes DIR/sim_<i>.bin
   double startTimeout = 30.0;            // seconds to announce the port and greet
+  double stallWarning = 10.0;            // seconds waited for a packet before a warning
+  double dropStalled = 0.0;              // > 0: seconds waited before dropping
   bool progress = true;
   long long reportSize = 200;            // -n given to the simulators
   int experiment = 0;                    // -e given to the simulators
@@ -49,6 +51,9 @@ std::string SummarizeUsage();
 // replaced by 2^31 - 1. 2^31 - 1 is prime, so the seeds of up to 2147
 // simulators are distinct; all are non-zero and below 2^31.
 uint32_t SimulatorSeed(unsigned long long base, int index);
+
+// DIR/sim_<i>.bin: the binary result file of simulator i (with --bin-dir).
+std::string SimulatorBinFile(const StudyOptions& options, int index);
 
 // The simulator's command line for simulator i (without the program name).
 std::vector<std::string> SimulatorArguments(const StudyOptions& options, int index);

@@ -299,8 +299,19 @@ ResultFileReader::Result ResultFileReader::Next(int numNodes, Packet* packet, st
     *error = where + ": " + reason;
     return kError;
   }
+  if (RecordsRead == 0) {
+    ClientId = header.clientId;
+    FirstExperiment = header.experiment;
+  } else if (header.clientId != ClientId || header.experiment != FirstExperiment) {
+    *error = where + ": a record of client " + std::to_string(header.clientId) + ", experiment " +
+             std::to_string(header.experiment) + " in a file whose first record is of client " +
+             std::to_string(ClientId) + ", experiment " + std::to_string(FirstExperiment) +
+             " (two writers in one file?)";
+    return kError;
+  }
   Position += length;
   RecordsRead++;
+  Replications += packet->replications;
   return kRecord;
 }
 

@@ -97,13 +97,17 @@ class ResultFileReader {
   // Reads a result file held in memory as if it were the file `name`.
   bool OpenBytes(std::string bytes, const std::string& name, std::string* error);
   // The next record; kEnd at the end of the file; kError (with the reason)
-  // for a record that does not decode or that the file ends inside.
+  // for a record that does not decode, that the file ends inside, or whose
+  // client or experiment differs from the first record's (records of two
+  // writers).
   Result Next(int numNodes, Packet* packet, std::string* error);
 
   const std::string& Path() const { return FilePath; }
   // Header facts ("" when the header lacks them).
   std::string Experiment, Seed, Generator, Batches;
   long long RecordsRead = 0;
+  long long Replications = 0;  // in the records read
+  int ClientId = -1;           // of the first record (-1 before it is read)
 
  private:
   bool ReadHeader(std::string* error);
@@ -112,6 +116,7 @@ class ResultFileReader {
   std::unique_ptr<std::istream> In;
   unsigned long long FileSize = 0;
   unsigned long long Position = 0;
+  int FirstExperiment = 0;
   std::vector<unsigned char> Record;
 };
 

@@ -1,5 +1,6 @@
 #include "simmgr/Report.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <chrono>
 #include <cmath>
@@ -12,6 +13,7 @@
 
 #include "model/rewardPVNodes.h"
 #include "network/TarvexProcess.h"
+#include "results/FileOutput.h"
 
 namespace simmgr {
 
@@ -36,19 +38,44 @@ std::string GnuplotString(const std::string& s) {
   return out + "\"";
 }
 
-bool WriteFile(const std::filesystem::path& path, const std::string& text, std::ostream& err) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << text;
-  f.close();
-  if (!f) {
-    err << "simmgr: cannot write " << path.string() << std::endl;
-    return false;
-  }
-  return true;
+// Writes one result file whole (or leaves the earlier one); a failure is
+// reported on err.
+bool WriteResultFile(const std::filesystem::path& path, const std::string& text, std::ostream& err) {
+  std::string error;
+  if (ReplaceFile(path.string(), text, &error)) return true;
+  err << "simmgr: " << error << std::endl;
+  return false;
+}
+
+// A plot value: gnuplot reads NaN as a missing point (a value that overflowed
+// the statistics has no place on the plot).
+std::string PlotValue(double v) {
+  std::ostringstream text;
+  if (std::isfinite(v))
+    text << v;
+  else
+    text << "NaN";
+  return text.str();
+}
+
+// True when the file ends with the closing tag of an SVG document (gnuplot
+// may end normally after a failed write).
+bool WholeSvg(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (!in || size <= 0) return false;
+  const std::streamoff tail = std::min<std::streamoff>(size, 256);
+  std::string text(static_cast<size_t>(tail), '\0');
+  in.seekg(size - tail);
+  in.read(&text[0], tail);
+  return in && text.find("</svg>") != std::string::npos;
 }
 
 // Draws OUT/plot.svg: one line per PV (its mean over time) with its
-// interval as a band. Returns a line saying what happened.
+// interval as a band. gnuplot writes a temporary file that replaces
+// plot.svg once it is whole. Returns the line to print: the plot's path, or
+// what went wrong.
 std::string DrawPlot(const StudyResults& r, const std::filesystem::path& dir, std::ostream& err) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
@@ -57,7 +84,9 @@ std::string DrawPlot(const StudyResults& r, const std::filesystem::path& dir, st
   std::ostringstream gp;
   gp << "# Mean and interval of every performance variable over time.\n"
      << "set terminal svg size 1000,640 dynamic background rgb 'white'\n"
-     << "set output " << GnuplotString(svg.string()) << "\n"
+     << "# simmgr names a temporary file in svg; run alone, this writes plot.svg.\n"
+     << "if (!exists(\"svg\")) svg = " << GnuplotString(svg.string()) << "\n"
+     << "set output svg\n"
      << "set title " << GnuplotString("attack_flow: mean and " + Fixed(r.confidence * 100.0, 0) +
                                       "% interval (" + std::to_string(r.replications) + " replications" +
                                       (r.complete ? "" : ", incomplete") + ")")
@@ -77,8 +106,8 @@ std::string DrawPlot(const StudyResults& r, const std::filesystem::path& dir, st
     gp << "$pv" << k << " << EOD\n";
     for (const NodeResult* n : byName[names[k]]) {
       const bool bounded = n->lower > -DBL_MAX && n->upper < DBL_MAX;
-      gp << n->time << " " << n->mean << " " << (bounded ? n->lower : n->mean) << " "
-         << (bounded ? n->upper : n->mean) << "\n";
+      gp << n->time << " " << PlotValue(n->mean) << " " << PlotValue(bounded ? n->lower : n->mean) << " "
+         << PlotValue(bounded ? n->upper : n->mean) << "\n";
     }
     gp << "EOD\n";
   }
@@ -90,13 +119,21 @@ std::string DrawPlot(const StudyResults& r, const std::filesystem::path& dir, st
        << GnuplotString(names[k]);
   }
   gp << "\n";
-  if (!WriteFile(script, gp.str(), err)) return "plot skipped (its script could not be written)";
+  if (!WriteResultFile(script, gp.str(), err)) return "plot skipped (its script could not be written)";
 
+  std::string error;
+  const std::string temporary = CreateTemporaryBeside(svg.string(), &error);
+  if (temporary.empty()) {
+    err << "simmgr: " << error << std::endl;
+    return "plot skipped (no file for it could be created)";
+  }
   TarvexProcess gnuplot;
   TarvexProcess::StartOptions options;
   options.mergeStandardError = true;
-  if (!gnuplot.Start("gnuplot", {script.string()}, options))
+  if (!gnuplot.Start("gnuplot", {"-e", "svg = " + GnuplotString(temporary), script.string()}, options)) {
+    std::filesystem::remove(temporary, ec);
     return "plot skipped: gnuplot is not installed (not found on the PATH)";
+  }
   std::vector<std::string> output;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPlotTimeoutMs);
   std::string line;
@@ -114,9 +151,19 @@ std::string DrawPlot(const StudyResults& r, const std::filesystem::path& dir, st
   gnuplot.Wait(true);
   if (!gnuplot.Exited() || gnuplot.ExitCode() != 0) {
     for (const std::string& l : output) err << "gnuplot: " << l << "\n";
+    std::filesystem::remove(temporary, ec);
     return "plot failed: gnuplot ended with " + gnuplot.StatusText();
   }
-  return "plot: " + (dir / "plot.svg").string();
+  if (!WholeSvg(temporary)) {
+    for (const std::string& l : output) err << "gnuplot: " << l << "\n";
+    std::filesystem::remove(temporary, ec);
+    return "plot failed: gnuplot did not write the whole plot";
+  }
+  if (!CommitTemporary(temporary, svg.string(), &error)) {
+    err << "simmgr: " << error << std::endl;
+    return "plot failed: it could not be put in place";
+  }
+  return "Plot: " + (dir / "plot.svg").string();
 }
 
 void PrintComparison(const StudyResults& r, const StudyResults& exact, const std::string& exactPath,
@@ -251,30 +298,68 @@ Coverage CompareWithExact(const StudyResults& r, const StudyResults& exact) {
   return c;
 }
 
+bool PrepareOutputDirectory(const std::string& dir, std::string* error) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir)) {
+    *error = "cannot create the output directory " + dir + ": " + (ec ? ec.message() : "not a directory");
+    return false;
+  }
+  std::string reason;
+  if (!ProbeWritableDirectory(dir, &reason)) {
+    *error = "the output directory is not writable (" + reason + ")";
+    return false;
+  }
+  return true;
+}
+
 bool Publish(const Publication& p, std::ostream& out, std::ostream& err) {
   const StudyResults& r = *p.results;
   const std::filesystem::path dir(p.outDir);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   bool ok = true;
+  std::vector<std::string> written;
+  auto put = [&](const char* name, const std::string& text) {
+    const std::filesystem::path path = dir / name;
+    if (WriteResultFile(path, text, err))
+      written.push_back(path.string());
+    else
+      ok = false;
+  };
   std::ostringstream csv, json;
   WriteCsv(csv, r);
   WriteJson(json, r);
-  ok = WriteFile(dir / "results.csv", csv.str(), err) && ok;
-  ok = WriteFile(dir / "results.json", json.str(), err) && ok;
-  if (p.exact) ok = WriteFile(dir / "comparison.csv", ComparisonCsv(r, *p.exact), err) && ok;
+  put("results.csv", csv.str());
+  put("results.json", json.str());
+  if (p.exact) put("comparison.csv", ComparisonCsv(r, *p.exact));
 
   WriteTable(out, r);
   out << "\n";
   if (!r.complete) out << "NOTE: INCOMPLETE results: the study did not finish (see below).\n";
   for (const std::string& line : p.summary) out << line << "\n";
+  int overflowed = 0;
+  for (const NodeResult& n : r.nodes)
+    if (!std::isfinite(n.mean) || !std::isfinite(n.variance) || !std::isfinite(n.lower) || !std::isfinite(n.upper))
+      overflowed++;
+  if (overflowed > 0)
+    out << "NOTE: " << overflowed << (overflowed == 1 ? " node holds" : " nodes hold")
+        << " values too large for the statistics; what overflowed is null in results.json (inf or nan in "
+        << "the CSV files).\n";
   if (p.exact) PrintComparison(r, *p.exact, p.exactPath, out);
-  out.flush();
+  bool printed = FlushSucceeded(out);
 
   const std::string plot = DrawPlot(r, dir, err);
-  out << "Results: " << (dir / "results.csv").string() << ", " << (dir / "results.json").string();
-  if (p.exact) out << ", " << (dir / "comparison.csv").string();
-  out << "\n" << (plot.compare(0, 6, "plot: ") == 0 ? "Plot: " + plot.substr(6) : plot) << std::endl;
+  // Only files that were written are named.
+  out << "Results: ";
+  for (size_t i = 0; i < written.size(); i++) out << (i ? ", " : "") << written[i];
+  if (written.empty()) out << "none written (see the messages on standard error)";
+  out << "\n" << plot << "\n";
+  printed = FlushSucceeded(out) && printed;
+  if (!printed) {
+    err << "simmgr: cannot write to standard output: the table and the summary are lost" << std::endl;
+    ok = false;
+  }
   return ok;
 }
 

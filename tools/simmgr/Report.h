@@ -39,6 +39,10 @@ StudyResults BuildResults(const Aggregate& aggregate, const IntervalSettings& se
 // Reads a results CSV of exact values; false with a message on failure.
 bool LoadExact(const std::string& path, StudyResults* exact, std::string* error);
 
+// Creates the output directory when missing and checks that files can be
+// created in it; false with the reason otherwise.
+bool PrepareOutputDirectory(const std::string& dir, std::string* error);
+
 // Everything a finished (or interrupted) study or summary publishes.
 struct Publication {
   const StudyResults* results = nullptr;
@@ -50,9 +54,10 @@ struct Publication {
 };
 
 // Writes OUT/results.csv and OUT/results.json (and OUT/comparison.csv with
-// exact values), prints the table, the summary lines and the comparison on
-// out, and draws OUT/plot.svg with gnuplot when it is installed. Messages go
-// to err. False when a file could not be written.
+// exact values), each replaced only once written whole; prints the table, the
+// summary lines and the comparison on out; draws OUT/plot.svg with gnuplot
+// when it is installed; names only the files written. Messages go to err.
+// False when a file or out could not be written.
 bool Publish(const Publication& p, std::ostream& out, std::ostream& err);
 
 // Nodes whose interval covers the exact value, and how many could be

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <ostream>
 
+#include "results/FileOutput.h"
+
 namespace simmgr {
 
 namespace {
@@ -13,6 +15,13 @@ std::string DefaultSimulator(const std::string& programPath) {
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec || self.empty()) self = std::filesystem::absolute(programPath, ec);
   return (self.parent_path() / "attack_flow_sim").string();
+}
+
+// The exit code after printing the help text: a failed write is an error.
+int PrintedHelp(std::ostream& out, std::ostream& err) {
+  if (FlushSucceeded(out)) return kExitOk;
+  err << "simmgr: cannot write to standard output" << std::endl;
+  return kExitFailure;
 }
 
 }  // namespace
@@ -26,7 +35,7 @@ int RunSimMgr(const std::vector<std::string>& args, const std::string& programPa
         ParseSummarizeOptions(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error);
     if (parsed == ParseOutcome::kHelp) {
       out << SummarizeUsage();
-      return kExitOk;
+      return PrintedHelp(out, err);
     }
     if (parsed == ParseOutcome::kError) {
       err << "simmgr summarize: " << error << "\n(simmgr summarize --help lists the options)" << std::endl;
@@ -39,7 +48,7 @@ int RunSimMgr(const std::vector<std::string>& args, const std::string& programPa
   const ParseOutcome parsed = ParseStudyOptions(args, &options, &error);
   if (parsed == ParseOutcome::kHelp) {
     out << StudyUsage();
-    return kExitOk;
+    return PrintedHelp(out, err);
   }
   if (parsed == ParseOutcome::kError) {
     err << "simmgr: " << error << "\n(simmgr --help lists the options)" << std::endl;

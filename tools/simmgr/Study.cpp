@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
-#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -22,6 +21,7 @@
 
 #include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
+#include "simmgr/BinDirectory.h"
 #include "simmgr/Records.h"
 #include "simmgr/Report.h"
 #include "simmgr/SimMgr.h"
@@ -86,11 +86,15 @@ struct Simulator {
   bool quitAnswered = false;
   bool failed = false;        // did not start, crashed, or was dropped
   bool dropped = false;
+  bool killed = false;        // sent SIGKILL after being dropped
   bool stopExpected = false;  // told to quit (or stopped by simmgr)
   bool endReported = false;
   bool finishedRun = false;   // ended by itself, normally (a run of -N replications)
   Clock::time_point greetingDeadline;
   Clock::time_point closedAt;
+  bool awaited = false;          // the next round waits for its packet
+  bool stallWarned = false;      // warned since its last packet
+  Clock::time_point quietSince;  // its last packet, or since it has been awaited
   std::deque<Packet> pending;  // received, not yet counted
   long long packets = 0;
   long long replications = 0;
@@ -121,6 +125,7 @@ class Study {
   void Reap();
   void ReportEnd(Simulator& s);
   void CountRounds();
+  void CheckStalls();
   void BeginStop(StopReason reason, int graceMs);
   bool AllEnded() const;
   int OpenCount() const;
@@ -134,6 +139,7 @@ class Study {
   std::ostream& Err;
 
   std::string SimulatorPath;
+  BinDirectory BinFiles;  // claimed for the whole study (with --bin-dir)
   StudyResults Exact;
   bool HaveExact = false;
   std::vector<std::unique_ptr<Simulator>> Sims;
@@ -178,17 +184,19 @@ bool Study::Prepare(int* exitCode) {
     }
     HaveExact = true;
   }
-  std::error_code ec;
-  std::filesystem::create_directories(Options.out, ec);
-  if (ec || !std::filesystem::is_directory(Options.out)) {
-    Err << "simmgr: cannot create the output directory " << Options.out << ": " << ec.message() << std::endl;
+  // Where the results and the simulators' files go must be writable before
+  // anything starts, not found out after the whole study.
+  std::string error;
+  if (!PrepareOutputDirectory(Options.out, &error)) {
+    Err << "simmgr: " << error << std::endl;
     *exitCode = kExitFailure;
     return false;
   }
   if (!Options.binDir.empty()) {
-    std::filesystem::create_directories(Options.binDir, ec);
-    if (ec || !std::filesystem::is_directory(Options.binDir)) {
-      Err << "simmgr: cannot create " << Options.binDir << ": " << ec.message() << std::endl;
+    std::vector<std::string> files;
+    for (int i = 0; i < Options.jobs; i++) files.push_back(SimulatorBinFile(Options, i));
+    if (BinFiles.Claim(Options.binDir, files, &error) != BinDirectory::kClaimed) {
+      Err << "simmgr: " << error << std::endl;
       *exitCode = kExitFailure;
       return false;
     }
@@ -376,6 +384,12 @@ bool Study::HandleMessages(Simulator& s) {
                       ", experiment " + std::to_string(Options.experiment) + ")");
           return false;
         }
+        if (s.stallWarned) {
+          if (Terminal && ProgressShown) Err << "\r\033[K";
+          Err << Tag(s) << ": sends again after " << Number(SecondsSince(s.quietSince), 1) << " s" << std::endl;
+          s.stallWarned = false;
+        }
+        s.quietSince = Clock::now();
         s.packets++;
         s.replications += packet.replications;
         ReceivedReplications += packet.replications;
@@ -462,6 +476,12 @@ void Study::Reap() {
         s.failed = true;
         s.stopExpected = true;
         s.process.Kill();
+      } else if (s.dropped && !s.killed && !s.open && SecondsSince(s.closedAt) * 1000 > kClosedGraceMs) {
+        // A stopped (kill -STOP) or hung process does not act on the
+        // termination request; the study would wait for it for ever.
+        Err << Tag(s) << ": did not end after being dropped; killing it" << std::endl;
+        s.killed = true;
+        s.process.Kill();
       }
     } else if (!s.open && !s.endReported && s.process.Pid() > 0) {
       ReportEnd(s);
@@ -495,6 +515,46 @@ void Study::CountRounds() {
     if (AssessPrecision(Counted.nodes, Options.interval).met) {
       BeginStop(StopReason::kTarget, kStopGraceMs);
       return;
+    }
+  }
+}
+
+// A connected simulator that the next round waits for, and that has sent
+// nothing for a while, is stopped (kill -STOP), stuck or far too slow: the
+// study would wait for it unseen. Warned about once per stall; with
+// --drop-stalled it is dropped after that long and killed (a stopped
+// process would not act on a termination request).
+void Study::CheckStalls() {
+  const Clock::time_point now = Clock::now();
+  for (auto& sp : Sims) {
+    Simulator& s = *sp;
+    if (!(s.open && s.greeted && s.pending.empty())) {
+      s.awaited = false;
+      continue;
+    }
+    if (!s.awaited) {
+      s.awaited = true;
+      s.quietSince = now;
+      continue;
+    }
+    const double quiet = std::chrono::duration<double>(now - s.quietSince).count();
+    if (Options.dropStalled > 0 && quiet >= Options.dropStalled) {
+      if (Terminal && ProgressShown) Err << "\r\033[K";
+      Drop(s, "sent no packet for " + Number(quiet, 1) + " s while the study waited for it (--drop-stalled " +
+                  Short(Options.dropStalled) + ")");
+      s.killed = true;
+      s.process.Kill();
+      continue;
+    }
+    if (!s.stallWarned && quiet >= Options.stallWarning) {
+      s.stallWarned = true;
+      if (Terminal && ProgressShown) Err << "\r\033[K";
+      Err << Tag(s) << ": WARNING: no packet for " << Number(quiet, 1)
+          << " s while the study waits for it (stopped or stuck?); ";
+      if (Options.dropStalled > 0)
+        Err << "it is dropped after " << Short(Options.dropStalled) << " s without one" << std::endl;
+      else
+        Err << "--drop-stalled SECONDS drops such a simulator" << std::endl;
     }
   }
 }
@@ -601,6 +661,7 @@ void Study::Loop() {
     Reap();
     if (!Stopping) {
       CountRounds();
+      if (!Stopping) CheckStalls();
       // With every connection closed and every process collected (so that
       // it is known how each one ended), nothing more can arrive.
       if (!Stopping && OpenCount() == 0 && RunningCount() == 0) {
