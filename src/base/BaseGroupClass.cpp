@@ -7,11 +7,10 @@
 #include "state/BaseStateVariableClass.h"
 
 BaseActionClass* BaseGroupClass::selected(const char* operation) {
-  if (!SelectedAction) {
+  if (!SelectedAction)
     std::cerr << "!! BaseGroupClass::" << operation << ": group " << Name
               << " has no selected action" << std::endl;
-    TarvexAssertionFailure("SelectedAction", "BaseGroupClass", __LINE__);
-  }
+  TARVEX_ASSERT(SelectedAction);
   return SelectedAction;
 }
 
@@ -67,11 +66,10 @@ double BaseGroupClass::Probability(BaseActionClass* a) {
     }
     if (m == a || m->IsAMember(a)) owner = m;
   }
-  if (!owner) {
+  if (!owner)
     std::cerr << "!! BaseGroupClass::Probability(): action " << (a ? a->getName() : "(null)")
               << " belongs to no member of group " << Name << std::endl;
-    TarvexAssertionFailure("owner", "BaseGroupClass", __LINE__);
-  }
+  TARVEX_ASSERT(owner);
   if (owner->Rank() < maxRank) return 0.0;
   if (total == 0.0) std::cout << "BaseGroupClass::Probability() TotalWeight is zero.\n" << std::flush;
   return owner->Weight() / total * owner->Probability(a);
