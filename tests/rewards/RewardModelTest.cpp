@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <regex>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -200,4 +202,49 @@ TEST(RewardModelTest, PVTypeFile) {
   two.WritePVTypeFile(path.c_str());
   EXPECT_EQ(support::readFile(path), "Version:1\nNumPV:2\n" + node + node);
   two.WritePVTypeFile(dir.file("no-such-dir/pv.txt").c_str());  // no effect
+}
+
+// The measures of the attack_flow reward model are what the README tells
+// users: node `N × k + t` is PV `k` at time `M × t`, with the PV names listed
+// there. N, M and the names are read from the README itself.
+TEST(RewardModelTest, MeasureLayoutIsWhatTheReadmeDescribes) {
+  std::string readme = support::readFile(std::string(TARVEX_SOURCE_DIR) + "/README.md");
+  std::smatch id;
+  ASSERT_TRUE(std::regex_search(
+      readme, id,
+      std::regex("is\\s+`([0-9]+) × k \\+ t`\\s+for\\s+PV\\s+`k`\\s+\\(([^)]*)\\)\\s+at\\s+"
+                 "time\\s+`([0-9]+) × t`")));
+  const int perPV = std::stoi(id[1]);
+  const double step = std::stod(id[3]);
+  std::vector<std::string> names;
+  std::string list = std::regex_replace(std::string(id[2]), std::regex("\\s+"), " ");
+  const std::regex entry("([0-9]+) ([^,]+)");
+  std::smatch item;
+  for (auto it = list.cbegin(); std::regex_search(it, list.cend(), item, entry);
+       it = item.suffix().first) {
+    ASSERT_EQ(std::stoi(item[1]), static_cast<int>(names.size()));
+    names.push_back(item[2].str());
+  }
+  ASSERT_GE(names.size(), 2u);
+
+  rewardPVModel m(true);
+  MeasureLayout layout = m.Measures();
+  ASSERT_EQ(layout.numPVs, static_cast<int>(names.size()));
+  ASSERT_EQ(layout.numNodes, perPV * layout.numPVs);
+  ASSERT_EQ(layout.nodes.size(), static_cast<size_t>(layout.numNodes));
+  for (int k = 0; k < layout.numPVs; k++) {
+    for (int t = 0; t < perPV; t++) {
+      const MeasureLayout::Node& node = layout.nodes[perPV * k + t];
+      EXPECT_EQ(node.pv, k);
+      EXPECT_EQ(node.name, names[k]);
+      EXPECT_EQ(node.time, step * t);
+    }
+  }
+  // Without expansion: one node per PV, at its first instant.
+  rewardPVModel single(false);
+  layout = single.Measures();
+  ASSERT_EQ(layout.numNodes, layout.numPVs);
+  for (int k = 0; k < layout.numPVs; k++)
+    EXPECT_EQ(std::make_tuple(layout.nodes[k].pv, layout.nodes[k].name, layout.nodes[k].time),
+              std::make_tuple(k, names[k], 0.0));
 }
