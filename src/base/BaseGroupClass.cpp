@@ -7,11 +7,14 @@
 #include "state/BaseStateVariableClass.h"
 
 BaseActionClass* BaseGroupClass::selected(const char* operation) {
-  if (!SelectedAction)
-    std::cerr << "!! BaseGroupClass::" << operation << ": group " << Name
-              << " has no selected action" << std::endl;
-  TARVEX_ASSERT(SelectedAction);
+  if (!SelectedAction) NoSelectedAction(operation);
   return SelectedAction;
+}
+
+void BaseGroupClass::NoSelectedAction(const char* operation) {
+  std::cerr << "!! BaseGroupClass::" << operation << ": group " << Name
+            << " has no selected action" << std::endl;
+  TARVEX_ASSERT(SelectedAction);
 }
 
 bool BaseGroupClass::Enabled() {

@@ -57,6 +57,9 @@ class BaseGroupClass : public BaseActionClass {
  protected:
   // The selected action, which must exist when the group is asked for it.
   BaseActionClass* selected(const char* operation);
+  // Reports the missing selection and fails the assertion that it exists
+  // (so it does not return); kept out of line, off the paths that use it.
+  [[gnu::cold, gnu::noinline]] void NoSelectedAction(const char* operation);
   // The first entry whose cumulative weight exceeds the target (the last
   // entry when none does): the member a uniform draw lands on.
   int EntryAt(double target) const {

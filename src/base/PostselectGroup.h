@@ -25,8 +25,8 @@ class PostselectGroup : public BaseGroupClass {
     return Members[0];
   }
   // Reports the missing first member and fails the assertion that it exists
-  // (so it does not return).
-  [[gnu::cold]] void NoMembers(const char* operation);
+  // (so it does not return); kept out of line, off the paths that use it.
+  [[gnu::cold, gnu::noinline]] void NoMembers(const char* operation);
 };
 
 #endif
