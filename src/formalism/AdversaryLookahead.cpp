@@ -254,7 +254,8 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
       Transition* guess = nullptr;
       if (step && lastSlot_ >= 0) {
         guess = &TransitionFor(lastSlot_, step);
-        if (guess->from == lastSlot_ && guess->step == step && cache_.holds(guess->to, image, length))
+        if (guess->from == lastSlot_ && guess->step == step &&
+            cache_.holds(guess->to, image, length))
           slot = guess->to;
       }
       if (slot < 0) {

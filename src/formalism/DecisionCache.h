@@ -1,8 +1,9 @@
 // DecisionCache: the look-ahead's memory of the decision taken at each state
 // image. With the model's parameters fixed, the adversary's decision depends
 // on the state image alone, so each model searches each distinct image once
-// and later decisions at the same image are a look-up. Open addressing over a flat store of the images:
-// a look-up hashes the image and compares it in place, without allocating.
+// and later decisions at the same image are a look-up. Open addressing over
+// a flat store of the images: a look-up hashes the image and compares it in
+// place, without allocating.
 #ifndef TARVEX_FORMALISM_DECISIONCACHE_H
 #define TARVEX_FORMALISM_DECISIONCACHE_H
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -208,22 +208,28 @@ TEST(RewardModelTest, PVTypeFile) {
 // users: node `N × k + t` is PV `k` at time `M × t`, with the PV names listed
 // there. N, M and the names are read from the README itself.
 TEST(RewardModelTest, MeasureLayoutIsWhatTheReadmeDescribes) {
-  std::string readme = support::readFile(std::string(TARVEX_SOURCE_DIR) + "/README.md");
-  std::smatch id;
-  ASSERT_TRUE(std::regex_search(
-      readme, id,
-      std::regex("is\\s+`([0-9]+) × k \\+ t`\\s+for\\s+PV\\s+`k`\\s+\\(([^)]*)\\)\\s+at\\s+"
-                 "time\\s+`([0-9]+) × t`")));
-  const int perPV = std::stoi(id[1]);
-  const double step = std::stod(id[3]);
+  // The README's sentence, with its line breaks made spaces: "... is `N × k
+  // + t` for PV `k` (0 Name, 1 Name, ...) at time `M × t`."
+  std::string readme;
+  for (char c : support::readFile(std::string(TARVEX_SOURCE_DIR) + "/README.md")) {
+    bool space = c == ' ' || c == '\n';
+    if (!space || (!readme.empty() && readme.back() != ' ')) readme += space ? ' ' : c;
+  }
+  const std::string lead = "is `", byPV = " × k + t` for PV `k` (", atTime = ") at time `";
+  size_t by = readme.find(byPV);
+  ASSERT_NE(by, std::string::npos);
+  size_t start = readme.rfind(lead, by) + lead.size();
+  const int perPV = std::stoi(readme.substr(start, by - start));
+  size_t close = readme.find(atTime, by);
+  ASSERT_NE(close, std::string::npos);
+  const double step = std::stod(readme.substr(close + atTime.size()));
   std::vector<std::string> names;
-  std::string list = std::regex_replace(std::string(id[2]), std::regex("\\s+"), " ");
-  const std::regex entry("([0-9]+) ([^,]+)");
-  std::smatch item;
-  for (auto it = list.cbegin(); std::regex_search(it, list.cend(), item, entry);
-       it = item.suffix().first) {
-    ASSERT_EQ(std::stoi(item[1]), static_cast<int>(names.size()));
-    names.push_back(item[2].str());
+  std::istringstream list(readme.substr(by + byPV.size(), close - by - byPV.size()));
+  for (std::string item; std::getline(list, item, ',');) {
+    if (!item.empty() && item[0] == ' ') item.erase(0, 1);
+    size_t space = item.find(' ');
+    ASSERT_EQ(std::stoi(item.substr(0, space)), static_cast<int>(names.size())) << item;
+    names.push_back(item.substr(space + 1));
   }
   ASSERT_GE(names.size(), 2u);
 
