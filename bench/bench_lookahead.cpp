@@ -16,7 +16,7 @@ void BM_FreshDecisionHorizon5(benchmark::State& state) {
   attack_flowKORVEL m;
   for (auto _ : state) {
     clearMarks(m);
-    KORVELModel::ClearCache();
+    m.ParametersChanged();
     m.recalculateAdversaryDecisionWeights();
   }
 }

@@ -7,12 +7,14 @@
 #include "state/BaseStateVariableClass.h"
 
 BaseActionClass* BaseGroupClass::selected(const char* operation) {
-  if (!SelectedAction) {
-    std::cerr << "!! BaseGroupClass::" << operation << ": group " << Name
-              << " has no selected action" << std::endl;
-    TarvexAssertionFailure("SelectedAction", "BaseGroupClass", __LINE__);
-  }
+  if (!SelectedAction) NoSelectedAction(operation);
   return SelectedAction;
+}
+
+void BaseGroupClass::NoSelectedAction(const char* operation) {
+  std::cerr << "!! BaseGroupClass::" << operation << ": group " << Name
+            << " has no selected action" << std::endl;
+  TARVEX_ASSERT(SelectedAction);
 }
 
 bool BaseGroupClass::Enabled() {
@@ -67,11 +69,10 @@ double BaseGroupClass::Probability(BaseActionClass* a) {
     }
     if (m == a || m->IsAMember(a)) owner = m;
   }
-  if (!owner) {
+  if (!owner)
     std::cerr << "!! BaseGroupClass::Probability(): action " << (a ? a->getName() : "(null)")
               << " belongs to no member of group " << Name << std::endl;
-    TarvexAssertionFailure("owner", "BaseGroupClass", __LINE__);
-  }
+  TARVEX_ASSERT(owner);
   if (owner->Rank() < maxRank) return 0.0;
   if (total == 0.0) std::cout << "BaseGroupClass::Probability() TotalWeight is zero.\n" << std::flush;
   return owner->Weight() / total * owner->Probability(a);

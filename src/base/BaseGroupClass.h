@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/BaseActionClass.h"
+#include "base/WeightedPick.h"
 
 class BaseGroupClass : public BaseActionClass {
  public:
@@ -56,19 +57,14 @@ class BaseGroupClass : public BaseActionClass {
  protected:
   // The selected action, which must exist when the group is asked for it.
   BaseActionClass* selected(const char* operation);
+  // Reports the missing selection and fails the assertion that it exists
+  // (so it does not return); kept out of line, off the paths that use it.
+  [[gnu::cold, gnu::noinline]] void NoSelectedAction(const char* operation);
   // The first entry whose cumulative weight exceeds the target (the last
   // entry when none does): the member a uniform draw lands on.
   int EntryAt(double target) const {
-    int lo = 0;
-    int hi = NumEntries - 1;
-    while (lo < hi) {
-      int mid = (lo + hi) / 2;
-      if (WeightDistribution[mid].cumulative > target)
-        hi = mid;
-      else
-        lo = mid + 1;
-    }
-    return lo;
+    const WeightEntry* dist = WeightDistribution.data();
+    return WeightedPick(NumEntries, target, [dist](int i) { return dist[i].cumulative; });
   }
 
   std::vector<BaseGroupClass*> Members;

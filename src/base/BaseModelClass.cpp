@@ -43,32 +43,16 @@ void BaseModelClass::AddEnableArc(BaseStateVariableClass* sv, BaseActionClass* a
 }
 
 // Operations that every model used in these roles must override.
-int BaseModelClass::GetModelType() { TarvexAssertionFailure("false", "BaseModelClass", __LINE__); }
-int BaseModelClass::GetNumberOfChildren() {
-  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
-}
-BaseModelClass* BaseModelClass::GetChild(int) {
-  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
-}
-void BaseModelClass::GetLocalActions(slist&) {
-  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
-}
-void BaseModelClass::GetGlobalActions(slist&) {
-  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
-}
-bool BaseModelClass::HasLocalState() { TarvexAssertionFailure("false", "BaseModelClass", __LINE__); }
-void BaseModelClass::GetLocalState(State*) {
-  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
-}
-void BaseModelClass::SetLocalState(const State*) {
-  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
-}
-void BaseModelClass::ConstructLocalState(State*&) {
-  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
-}
-void BaseModelClass::DestructLocalState(State*) {
-  TarvexAssertionFailure("false", "BaseModelClass", __LINE__);
-}
+int BaseModelClass::GetModelType() { TARVEX_ASSERT(false); }
+int BaseModelClass::GetNumberOfChildren() { TARVEX_ASSERT(false); }
+BaseModelClass* BaseModelClass::GetChild(int) { TARVEX_ASSERT(false); }
+void BaseModelClass::GetLocalActions(slist&) { TARVEX_ASSERT(false); }
+void BaseModelClass::GetGlobalActions(slist&) { TARVEX_ASSERT(false); }
+bool BaseModelClass::HasLocalState() { TARVEX_ASSERT(false); }
+void BaseModelClass::GetLocalState(State*) { TARVEX_ASSERT(false); }
+void BaseModelClass::SetLocalState(const State*) { TARVEX_ASSERT(false); }
+void BaseModelClass::ConstructLocalState(State*&) { TARVEX_ASSERT(false); }
+void BaseModelClass::DestructLocalState(State*) { TARVEX_ASSERT(false); }
 
 const char* BaseModelClass::DefineName(const char* name) {
   Name = name ? name : "";

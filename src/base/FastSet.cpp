@@ -1,7 +1,7 @@
 #include "base/FastSet.h"
 
 void FastSet::NoMoreModifications() {
-  TARVEX_ASSERT(!is_vec_rep, "!is_vec_rep", "FastSet");
+  TARVEX_ASSERT(!is_vec_rep);
   vec_.assign(tree_.begin(), tree_.end());
   std::set<int>().swap(tree_);
   is_vec_rep = true;

@@ -14,26 +14,26 @@ class FastSet {
 
   // Adds v; true when it was not present yet. Only before freezing.
   bool insert(const int& v) {
-    TARVEX_ASSERT(!is_vec_rep, "!is_vec_rep", "FastSet");
+    TARVEX_ASSERT(!is_vec_rep);
     return tree_.insert(v).second;
   }
   bool find(const int& v) const {
-    TARVEX_ASSERT(!is_vec_rep, "!is_vec_rep", "FastSet");
+    TARVEX_ASSERT(!is_vec_rep);
     return tree_.count(v) != 0;
   }
   bool empty() const {
-    TARVEX_ASSERT(!is_vec_rep, "!is_vec_rep", "FastSet");
+    TARVEX_ASSERT(!is_vec_rep);
     return tree_.empty();
   }
   // Freezes the set into its sorted array form.
   void NoMoreModifications();
 
   int size() const {
-    TARVEX_ASSERT(is_vec_rep, "is_vec_rep", "FastSet");
+    TARVEX_ASSERT(is_vec_rep);
     return static_cast<int>(vec_.size());
   }
   const int& operator[](int i) const {
-    TARVEX_ASSERT(is_vec_rep, "is_vec_rep", "FastSet");
+    TARVEX_ASSERT(is_vec_rep);
     return vec_[i];
   }
   // The frozen elements as a plain array (valid while frozen).

@@ -50,11 +50,13 @@ class Heap {
 
   // The smallest entry.
   const T& TopValue() const {
-    TARVEX_ASSERT(size_ > 0, "size > 0", "Heap");
+    const int size = size_;
+    TARVEX_ASSERT(size > 0);
     return values_[0];
   }
   int TopKey() const {
-    TARVEX_ASSERT(size_ > 0, "size > 0", "Heap");
+    const int size = size_;
+    TARVEX_ASSERT(size > 0);
     return keys_[0];
   }
 

@@ -12,7 +12,7 @@ PostselectGroup::PostselectGroup(int n) {
 void PostselectGroup::NoMembers(const char* operation) {
   std::cerr << "!! PostselectGroup::" << operation << ": group " << Name << " has no members"
             << std::endl;
-  TarvexAssertionFailure("NumMembers > 0", "PostselectGroup", __LINE__);
+  TARVEX_ASSERT(NumMembers > 0 && Members[0]);
 }
 
 BaseActionClass* PostselectGroup::Fire() {

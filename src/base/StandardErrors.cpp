@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 namespace {
 
@@ -62,8 +63,15 @@ void SyncError::WrongDistributionType() {
 void SyncError::NoAction() { line(" no Action found in model"); }
 
 void TarvexAssertionFailure(const char* text, const char* file, int lineNo) {
+  // The file's base name: after the last directory separator, before the
+  // last dot.
+  std::string name = file ? file : "";
+  size_t slash = name.find_last_of("/\\");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
   std::cout.flush();
-  std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", text, file, lineNo);
+  std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", text, name.c_str(), lineNo);
   std::fflush(stderr);
   std::abort();
 }

@@ -70,7 +70,7 @@ void KORVELModel::exploreStateSpace(int horizon, Step** best, double* payoff, do
 }
 
 void KORVELModel::buildStateTree(ExploreNode* node, int horizon) {
-  TARVEX_ASSERT(node, "node", "KORVELModel");
+  TARVEX_ASSERT(node);
   SetState(node->stateData());
   double bestValue = kMostNegative;
   for (int d = 0; d < numDecisions; d++) {
@@ -175,8 +175,9 @@ void KORVELModel::traverseStateTree(ExploreNode* node, int horizon) {
 }
 
 void KORVELModel::computePathAttractivenessBounds(int horizon) {
-  if (rootNode->children.empty()) buildStateTreeNoAttractCalc(rootNode, horizon);
-  for (auto& entry : rootNode->children) computeBounds(entry.second, horizon - 1, entry.first);
+  ExploreNode* root = root_.get();
+  if (root->children.empty()) buildStateTreeNoAttractCalc(root, horizon);
+  for (auto& entry : root->children) computeBounds(entry.second, horizon - 1, entry.first);
 }
 
 void KORVELModel::computeBounds(ExploreNode* node, int depth, int decision) {
@@ -188,17 +189,19 @@ void KORVELModel::computeBounds(ExploreNode* node, int depth, int decision) {
   double A = costWeight * convertCostToUtility(node->pathCost) +
              detectionWeight * convertDetectionToUtility(node->pathDetection) +
              payoffWeight * convertPayoffToUtility(node->payoff);
-  auto up = rootNode->upperBounds.find(decision);
-  if (up == rootNode->upperBounds.end() || A > up->second) rootNode->upperBounds[decision] = A;
-  auto low = rootNode->lowerBounds.find(decision);
-  if (low == rootNode->lowerBounds.end() || A < low->second) rootNode->lowerBounds[decision] = A;
+  ExploreNode* root = root_.get();
+  auto up = root->upperBounds.find(decision);
+  if (up == root->upperBounds.end() || A > up->second) root->upperBounds[decision] = A;
+  auto low = root->lowerBounds.find(decision);
+  if (low == root->lowerBounds.end() || A < low->second) root->lowerBounds[decision] = A;
 }
 
 void KORVELModel::useBoundsToDecide(int horizon) {
+  ExploreNode* root = root_.get();
   bool haveBest = false;
   int kStar = 0;
   double greatestLower = kMostNegative;
-  for (auto& entry : rootNode->lowerBounds) {
+  for (auto& entry : root->lowerBounds) {
     if (!haveBest || entry.second > greatestLower) {
       haveBest = true;
       kStar = entry.first;
@@ -206,26 +209,26 @@ void KORVELModel::useBoundsToDecide(int horizon) {
     }
   }
   if (!haveBest) {
-    rootNode->bestStep = nullptr;
+    root->bestStep = nullptr;
     return;
   }
   std::vector<int> candidates;
-  for (auto& entry : rootNode->upperBounds)
+  for (auto& entry : root->upperBounds)
     if (entry.second >= greatestLower || entry.first == kStar) candidates.push_back(entry.first);
 
   int winner = kStar;
   double bestValue = kMostNegative;
   for (int d : candidates) {
-    if (rootNode->children.count(d) == 0) continue;
+    if (root->children.count(d) == 0) continue;
     double EC, ED, EP;
-    rateStoredDecision(this, rootNode->children, d, horizon, &EC, &ED, &EP);
+    rateStoredDecision(this, root->children, d, horizon, &EC, &ED, &EP);
     double A = attractiveness(EC, ED, EP);
     if (A > bestValue) {
       bestValue = A;
       winner = d;
     }
   }
-  rootNode->bestStep = decisionSteps[winner][0];
+  root->bestStep = decisionSteps[winner][0];
 }
 
 void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
@@ -242,25 +245,26 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
   if (mode == 3) {
     int length = 0;
     if (const char* image = ImageInPlace(&length)) {
-      if (transitionsGeneration_ != cache.generation()) {
+      if (transitionsGeneration_ != cache_.generation()) {
         std::fill(transitions_.begin(), transitions_.end(), Transition());
-        transitionsGeneration_ = cache.generation();
+        transitionsGeneration_ = cache_.generation();
         lastSlot_ = -1;
       }
       long slot = -1;
       Transition* guess = nullptr;
       if (step && lastSlot_ >= 0) {
         guess = &TransitionFor(lastSlot_, step);
-        if (guess->from == lastSlot_ && guess->step == step && cache.holds(guess->to, image, length))
+        if (guess->from == lastSlot_ && guess->step == step &&
+            cache_.holds(guess->to, image, length))
           slot = guess->to;
       }
       if (slot < 0) {
-        slot = cache.slotOf(image, length);
+        slot = cache_.slotOf(image, length);
         if (slot >= 0 && guess) *guess = Transition{lastSlot_, step, slot};
       }
       if (slot >= 0) {
         lastSlot_ = slot;
-        int decision = cache.decisionAt(slot);
+        int decision = cache_.decisionAt(slot);
         markDecision(decision >= 0 ? decisionSteps[decision][0] : nullptr);
         return;
       }
@@ -280,7 +284,7 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
 
   if (mode == 3) {
     size_t length = size > 0 ? size : 0;
-    if (const int* hit = cache.find(saved, length)) {
+    if (const int* hit = cache_.find(saved, length)) {
       // Nothing was searched, so the state is as it was: mark at once.
       if (*hit >= 0) chosen = decisionSteps[*hit][0];
       markDecision(chosen);
@@ -290,42 +294,49 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
     double cost = kMostNegative;
     double detection = kMostNegative;
     exploreStateSpace(planningHorizon, &chosen, &payoff, &cost, &detection);
-    cache.insert(saved, length, chosen ? chosen->decisionIndex : -1);
-  } else if (rootNode && rootNode->getModel() == this &&
-             std::memcmp(rootNode->stateData(), saved, size) == 0) {
-    chosen = rootNode->bestStep;
+    cache_.insert(saved, length, chosen ? chosen->decisionIndex : -1);
+  } else if (root_ && std::memcmp(root_->stateData(), saved, size) == 0) {
+    chosen = root_->bestStep;
   } else if (mode == 0 || planningHorizon == 1) {
     double payoff = kMostNegative;
     double cost = kMostNegative;
     double detection = kMostNegative;
     exploreStateSpace(planningHorizon, &chosen, &payoff, &cost, &detection);
-    delete rootNode;
-    rootNode = nullptr;
-    auto* root = new ExploreNode(nullptr, 0, 0, 0, 0, 0, 0, this);
-    std::memcpy(root->stateData(), saved, size);
-    root->bestStep = chosen;
+    NewRoot(saved, size);
+    root_->bestStep = chosen;
   } else if (mode == 1 || mode == 2) {
-    if (!rootNode || rootNode->getModel() != this) {
-      delete rootNode;
-      rootNode = nullptr;
-      auto* root = new ExploreNode(nullptr, 0, 0, 0, 0, 0, 0, this);
-      std::memcpy(root->stateData(), saved, size);
-      if (mode == 1) buildStateTree(rootNode, planningHorizon);
+    if (!root_) {
+      NewRoot(saved, size);
+      if (mode == 1) buildStateTree(root_.get(), planningHorizon);
     } else {
-      ExploreNode::updateRoot(this);
-      if (mode == 1) traverseStateTree(rootNode, planningHorizon);
+      updateRoot(saved, size);
+      if (mode == 1) traverseStateTree(root_.get(), planningHorizon);
     }
     if (mode == 2) {
       computePathAttractivenessBounds(planningHorizon);
       useBoundsToDecide(planningHorizon);
     }
-    chosen = rootNode->bestStep;
+    chosen = root_->bestStep;
   } else {
     return;  // unknown mode: nothing is decided and nothing changed
   }
 
   SetState(saved);
   markDecision(chosen);
+}
+
+void KORVELModel::NewRoot(const char* image, int size) {
+  root_.reset();
+  root_.reset(new ExploreNode(nullptr, 0, 0, 0, 0, 0, 0, this));
+  std::memcpy(root_->stateData(), image, size);
+}
+
+void KORVELModel::updateRoot(const char* image, int size) {
+  if (ExploreNode* child = root_->DetachChildWithState(image, size)) {
+    root_.reset(child);
+    return;
+  }
+  NewRoot(image, size);
 }
 
 void KORVELModel::markDecision(Step* chosen) {

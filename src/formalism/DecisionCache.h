@@ -1,8 +1,9 @@
 // DecisionCache: the look-ahead's memory of the decision taken at each state
-// image. The adversary's decision depends on the state image alone, so each
-// distinct image is searched once per process and later decisions at the
-// same image are a look-up. Open addressing over a flat store of the images:
-// a look-up hashes the image and compares it in place, without allocating.
+// image. With the model's parameters fixed, the adversary's decision depends
+// on the state image alone, so each model searches each distinct image once
+// and later decisions at the same image are a look-up. Open addressing over
+// a flat store of the images: a look-up hashes the image and compares it in
+// place, without allocating.
 #ifndef TARVEX_FORMALISM_DECISIONCACHE_H
 #define TARVEX_FORMALISM_DECISIONCACHE_H
 

@@ -4,18 +4,6 @@
 
 #include "formalism/KORVELModel.h"
 
-ExploreNode* rootNode = nullptr;
-
-namespace {
-// Releases the tree that is left at process exit.
-struct RootRelease {
-  ~RootRelease() {
-    delete rootNode;
-    rootNode = nullptr;
-  }
-} rootRelease;
-}  // namespace
-
 ExploreNode::ExploreNode(ExploreNode* parentNode, int decision, int outcome, double prob,
                          double det, double c, double pay, KORVELModel* model)
     : parent(parentNode),
@@ -25,18 +13,20 @@ ExploreNode::ExploreNode(ExploreNode* parentNode, int decision, int outcome, dou
       probability(prob),
       detection(det),
       cost(c),
-      payoff(pay),
-      model_(model) {
+      payoff(pay) {
   if (!parent) {
-    rootNode = this;
     pathCost = cost;
     pathDetection = detection;
     return;
   }
   parent->children.emplace(decisionIndex, this);
-  pathCost = parent->pathCost - rootNode->cost + cost;
-  if (rootNode->pathDetection != 1.0 && rootNode->detection != 1.0)
-    pathDetection = 1 - ((1 - detection) * (1 - parent->pathDetection)) / (1 - rootNode->detection);
+  // The root of the tree: a re-rooted tree's root has lost its parent, so
+  // this is the model's current root.
+  const ExploreNode* root = parent;
+  while (root->parent) root = root->parent;
+  pathCost = parent->pathCost - root->cost + cost;
+  if (root->pathDetection != 1.0 && root->detection != 1.0)
+    pathDetection = 1 - ((1 - detection) * (1 - parent->pathDetection)) / (1 - root->detection);
   else
     pathDetection = 1 - computePathEscapeDetection();
 }
@@ -50,22 +40,13 @@ double ExploreNode::computePathEscapeDetection() {
   return (1 - detection) * (1 - parent->computePathEscapeDetection());
 }
 
-void ExploreNode::updateRoot(KORVELModel* model) {
-  int size = model->StateSize();
-  std::unique_ptr<char[]> image(new char[size > 0 ? size : 1]);
-  model->CurrentState(image.get());
-  ExploreNode* oldRoot = rootNode;
-  for (auto it = oldRoot->children.begin(); it != oldRoot->children.end(); ++it) {
+ExploreNode* ExploreNode::DetachChildWithState(const char* image, int size) {
+  for (auto it = children.begin(); it != children.end(); ++it) {
     ExploreNode* child = it->second;
-    if (std::memcmp(child->state.get(), image.get(), size) != 0) continue;
-    oldRoot->children.erase(it);
-    delete oldRoot;
+    if (std::memcmp(child->state.get(), image, size) != 0) continue;
+    children.erase(it);
     child->parent = nullptr;
-    rootNode = child;
-    return;
+    return child;
   }
-  delete oldRoot;
-  rootNode = nullptr;
-  ExploreNode* fresh = new ExploreNode(nullptr, 0, 0, 0, 0, 0, 0, model);
-  std::memcpy(fresh->state.get(), image.get(), size);
+  return nullptr;
 }

@@ -1,6 +1,7 @@
 // ExploreNode: one node of the adversary's look-ahead state tree. A node
 // holds the model state reached by one outcome of one decision, with the
 // numbers of that outcome and, once evaluated, the best continuation from it.
+// The model that decides owns the tree through its root.
 #ifndef TARVEX_FORMALISM_EXPLORENODE_H
 #define TARVEX_FORMALISM_EXPLORENODE_H
 
@@ -12,8 +13,10 @@ class Step;
 
 class ExploreNode {
  public:
-  // A node with a null parent becomes the root of the tree (rootNode);
-  // otherwise it is added to its parent's children under decisionIndex.
+  // A node with a null parent is the root of a tree of its own; otherwise it
+  // is added to its parent's children under decisionIndex, and its path
+  // numbers are worked out against the root of the parent's tree. The state
+  // buffer has the model's StateSize() bytes.
   ExploreNode(ExploreNode* parent, int decisionIndex, int outcomeIndex, double probability,
               double detection, double cost, double payoff, KORVELModel* model);
   ExploreNode(const ExploreNode&) = delete;
@@ -22,12 +25,12 @@ class ExploreNode {
   ~ExploreNode();
 
   double computePathEscapeDetection();
-  // Moves the root to the child whose state is the model's current state,
-  // or starts a fresh tree when no child matches.
-  static void updateRoot(KORVELModel* model);
+  // Takes out of the children the first (in map order) whose state's first
+  // `size` bytes are `image`, and makes it the root of its own tree; null
+  // when no child matches. The caller owns the returned node.
+  ExploreNode* DetachChildWithState(const char* image, int size);
 
   char* stateData() { return state.get(); }
-  KORVELModel* getModel() const { return model_; }
 
   ExploreNode* parent;
   std::multimap<int, ExploreNode*> children;
@@ -46,12 +49,6 @@ class ExploreNode {
   double bestPayoff = 0.0;
   double pathCost = 0.0;
   double pathDetection = 0.0;
-
- private:
-  KORVELModel* model_;
 };
-
-// The current root of the look-ahead state tree; null until a tree exists.
-extern ExploreNode* rootNode;
 
 #endif

@@ -1,5 +1,6 @@
 #include "formalism/KORVELModel.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -8,8 +9,6 @@
 #include "base/StandardErrors.h"
 #include "formalism/BaseKORVELAction.h"
 #include "formalism/ExploreNode.h"
-
-DecisionCache KORVELModel::cache;
 
 KORVELModel::KORVELModel(const char* name, int numSVs, KORVELStateVariable** svs, int numActions,
                          BaseKORVELAction** actions, int numGroupsArg, BaseGroupClass** groups,
@@ -20,12 +19,16 @@ KORVELModel::KORVELModel(const char* name, int numSVs, KORVELStateVariable** svs
 }
 
 KORVELModel::~KORVELModel() {
-  // A look-ahead tree built over this model's states must not outlive it.
-  if (rootNode && rootNode->getModel() == this) {
-    delete rootNode;
-    rootNode = nullptr;
-  }
   for (KORVELStateVariable* sv : stateVariables) delete sv;
+}
+
+void KORVELModel::ParametersChanged() {
+  cache_.clear();
+  std::fill(transitions_.begin(), transitions_.end(), Transition());
+  transitionsGeneration_ = cache_.generation();
+  lastSlot_ = -1;
+  firedStep_ = nullptr;
+  root_.reset();
 }
 
 void KORVELModel::commonInit(const char* name, int numSVs, KORVELStateVariable** svs,
@@ -217,7 +220,7 @@ BaseStateVariableClass** KORVELModel::GetLocalStateVariables(std::ostream*) {
   return baseVariables_.data();
 }
 
-BaseModelClass* KORVELModel::GetChild(int) { TarvexAssertionFailure("false", "KORVELModel", __LINE__); }
+BaseModelClass* KORVELModel::GetChild(int) { TARVEX_ASSERT(false); }
 
 void KORVELModel::GetGlobalActions(slist& out) {
   List<BaseActionClass> global;
@@ -318,9 +321,9 @@ bool KORVELModel::LocalState::freadState(FILE* f) {
 
 State& KORVELModel::LocalState::operator=(const State& other) {
   if (&other == this) return *this;
-  const auto& o = static_cast<const LocalState&>(other);
-  TARVEX_ASSERT(size == o.size, "size == _localS->size", "KORVELModel");
-  std::memcpy(buffer.get(), o.buffer.get(), size);
+  const auto* _localS = static_cast<const LocalState*>(&other);
+  TARVEX_ASSERT(size == _localS->size);
+  std::memcpy(buffer.get(), _localS->buffer.get(), size);
   return *this;
 }
 

@@ -3,6 +3,12 @@
 // actions, groups, a byte image of the state, saved local states) and what
 // the adversary's look-ahead needs (decisions with their outcome steps, goals,
 // decision parameters and three utility functions).
+//
+// Everything the look-ahead remembers (the decisions taken at each state
+// image, the guesses of the state a step leads to, the state tree of modes
+// 0 to 2) belongs to the model instance: models in one process never see
+// each other's decisions. That memory holds only while the values the
+// look-ahead reads stay as they were; see ParametersChanged().
 #ifndef TARVEX_FORMALISM_KORVELMODEL_H
 #define TARVEX_FORMALISM_KORVELMODEL_H
 
@@ -15,12 +21,12 @@
 #include "base/BaseModelClass.h"
 #include "formalism/DecisionCache.h"
 #include "formalism/BeginAdversaryDecision.h"
+#include "formalism/ExploreNode.h"
 #include "formalism/Goal.h"
 #include "formalism/KORVELStateVariable.h"
 #include "formalism/Step.h"
 
 class BaseKORVELAction;
-class ExploreNode;
 
 class KORVELModel : public BaseModelClass {
  public:
@@ -50,10 +56,6 @@ class KORVELModel : public BaseModelClass {
     std::unique_ptr<char[]> buffer;
     int size;
   };
-
-  // The look-ahead's cache: state image -> index of the decision taken there
-  // (-1 where no decision was feasible).
-  static DecisionCache cache;
 
   KORVELModel() = default;
   KORVELModel(const char* name, int numSVs, KORVELStateVariable** svs, int numActions,
@@ -150,8 +152,19 @@ class KORVELModel : public BaseModelClass {
   // the same decision, which the look-ahead then recognises without a
   // look-up.
   void StepFired(const Step* step) { firedStep_ = step; }
-  // Forgets every cached decision (for a model whose parameters changed).
-  static void ClearCache() { cache.clear(); }
+  // Forgets every decision this model's look-ahead remembers: the cached
+  // decisions, the guesses of the state a step leads to and the state tree.
+  // REQUIRES: called after any change to a value the look-ahead reads (the
+  // weights, discounts and horizon above, goal payoffs, a step's cost,
+  // detection or outcome probability, the utility functions...); decisions
+  // remembered from before would otherwise be taken again as they were.
+  void ParametersChanged();
+  // The look-ahead's cache: state image -> index of the decision taken there
+  // (-1 where no decision was feasible). For inspection.
+  const DecisionCache& decisionCache() const { return cache_; }
+  // The root of the state tree of the last decision made in modes 0 to 2
+  // (the state it was made in); null before any.
+  ExploreNode* lookaheadRoot() const { return root_.get(); }
 
   int getNumDecisions() const { return numDecisions; }
   int getStepsPerDecision(int d) const { return stepsPerDecision[d]; }
@@ -179,6 +192,16 @@ class KORVELModel : public BaseModelClass {
   BeginAdversaryDecision* beginAdversaryDecision = nullptr;
 
  private:
+  // A fresh tree root (all numbers 0) holding the given state image; the
+  // tree held before is destroyed.
+  void NewRoot(const char* image, int size);
+  // Moves the root to the child whose state is the given image, keeping that
+  // child's subtree, or starts a fresh tree when no child matches.
+  void updateRoot(const char* image, int size);
+
+  DecisionCache cache_;
+  std::unique_ptr<ExploreNode> root_;
+
   // Recognising the state after a step: for (slot of the last decision's
   // state, step that fired), the slot of the state it led to. A guess is
   // used only when the slot still holds exactly the current image.

@@ -59,14 +59,21 @@ void PVModel::CreatePVList(int numPVs, bool expandTimePoints) {
   PerformanceVariableNode::the_id = 0;
   PVList.clear();
   PVList.reserve(100);
+  nodeOrigins_.clear();
   for (int pv = 0; pv < numPVs; pv++) {
     PerformanceVariableNode* node = createPVNode(pv, 0);
     if (!node) continue;
     int n = node->GetNumTimePoints();
     PVList.push_back(node);
-    if (expandTimePoints && n >= 2)
-      for (int t = 1; t < n; t++) PVList.push_back(createPVNode(pv, t));
+    nodeOrigins_.push_back(NodeOrigin{pv, 0});
+    if (expandTimePoints && n >= 2) {
+      for (int t = 1; t < n; t++) {
+        PVList.push_back(createPVNode(pv, t));
+        nodeOrigins_.push_back(NodeOrigin{pv, t});
+      }
+    }
   }
+  numPVIndices_ = numPVs > 0 ? numPVs : 0;
   NumPVs = static_cast<int>(PVList.size());
   for (PerformanceVariableNode* node : PVList) node->Owner = this;
 }
@@ -106,8 +113,8 @@ void PVModel::Initialize() {
 }
 
 void PVModel::MakeAffectedLists() {
-  for (int k = 0; k < NumPVs; k++) {
-    PerformanceVariableNode* node = PVList[k];
+  for (int PVCounter = 0; PVCounter < NumPVs; PVCounter++) {
+    PerformanceVariableNode* node = PVList[PVCounter];
     node->CreateModelGroupList();
     node->CreateWorkerList();
     node->FixWorkerList();
@@ -121,17 +128,16 @@ void PVModel::MakeAffectedLists() {
         // when it has fewer entries.
         int mj = j < models.getNumItems() ? j : models.getNumItems() - 1;
         BaseModelClass* model = models.getItem(mj);
-        for (BaseActionClass* a : *svs.getItem(j)->getAffectingActions()) {
-          if (!a->IsPVRateDSAllocated()) {
-            a->AllocatePVRateDS(NumPVs);
+        for (BaseActionClass* Action : *svs.getItem(j)->getAffectingActions()) {
+          if (!Action->IsPVRateDSAllocated()) {
+            Action->AllocatePVRateDS(NumPVs);
             NumRateActions++;
           }
-          if (a->RateRewardNodes[k].empty()) {
-            bool inserted = a->AffectedNodesByRateReward.insert(k);
-            TARVEX_ASSERT(inserted, "Action->AffectedNodesByRateReward.insert(PVCounter)", "PVModel");
+          if (Action->RateRewardNodes[PVCounter].empty()) {
+            TARVEX_ASSERT(Action->AffectedNodesByRateReward.insert(PVCounter));
             node->NumNodeActions++;
           }
-          node->AddPVWorkersToAction(a, model);
+          node->AddPVWorkersToAction(Action, model);
         }
       }
     }
@@ -183,25 +189,26 @@ void PVModel::MakeImpulseAffectedLists() {
   }
 }
 
-void PVModel::CreateTotalPVAffectsList(BaseActionClass* a) {
-  if (a->AffectedNodesByRateReward.size() == 0 && a->AffectedNodesByImpulseReward.size() == 0) {
+void PVModel::CreateTotalPVAffectsList(BaseActionClass* Action) {
+  if (Action->AffectedNodesByRateReward.size() == 0 &&
+      Action->AffectedNodesByImpulseReward.size() == 0) {
     // An action that changes no node keeps an empty set, frozen like the
     // others so that it can be read.
-    if (!a->AffectedNodes.isFrozen()) a->AffectedNodes.NoMoreModifications();
+    if (!Action->AffectedNodes.isFrozen()) Action->AffectedNodes.NoMoreModifications();
     return;
   }
-  TARVEX_ASSERT(a->AffectedNodes.empty(), "Action->AffectedNodes.empty()", "PVModel");
-  for (int i = 0; i < a->AffectedNodesByRateReward.size(); i++)
-    a->AffectedNodes.insert(a->AffectedNodesByRateReward[i]);
-  for (int i = 0; i < a->AffectedNodesByImpulseReward.size(); i++)
-    a->AffectedNodes.insert(a->AffectedNodesByImpulseReward[i]);
-  a->AffectedNodes.NoMoreModifications();
-  AffectingActions.push_back(a);
-  AffectingActionSets.push_back(&a->AffectedNodes);
+  TARVEX_ASSERT(Action->AffectedNodes.empty());
+  for (int i = 0; i < Action->AffectedNodesByRateReward.size(); i++)
+    Action->AffectedNodes.insert(Action->AffectedNodesByRateReward[i]);
+  for (int i = 0; i < Action->AffectedNodesByImpulseReward.size(); i++)
+    Action->AffectedNodes.insert(Action->AffectedNodesByImpulseReward[i]);
+  Action->AffectedNodes.NoMoreModifications();
+  AffectingActions.push_back(Action);
+  AffectingActionSets.push_back(&Action->AffectedNodes);
   NumAffectingActions++;
-  for (int i = 0; i < a->AffectedNodes.size(); i++) {
-    PerformanceVariableNode* node = PVList[a->AffectedNodes[i]];
-    node->NodeActions.push_back(a);
+  for (int i = 0; i < Action->AffectedNodes.size(); i++) {
+    PerformanceVariableNode* node = PVList[Action->AffectedNodes[i]];
+    node->NodeActions.push_back(Action);
     node->NumNodeActions++;
   }
 }
@@ -218,6 +225,20 @@ void PVModel::CreateAffectedLists() {
   AffectingActions.reserve(NumRateActions + NumImpulseActions);
   AffectingActionSets.reserve(NumRateActions + NumImpulseActions);
   for (int i = 0; i < NumActions; i++) CreateTotalPVAffectsList(ActionList[i]);
+}
+
+MeasureLayout PVModel::Measures() const {
+  MeasureLayout layout;
+  layout.numPVs = numPVIndices_;
+  layout.numNodes = NumPVs;
+  layout.nodes.reserve(PVList.size());
+  for (size_t i = 0; i < PVList.size(); i++) {
+    const PerformanceVariableNode* node = PVList[i];
+    const NodeOrigin& origin = nodeOrigins_[i];
+    layout.nodes.push_back(
+        MeasureLayout::Node{origin.pv, node->getName(), node->GetStartTime(origin.timeIndex)});
+  }
+  return layout;
 }
 
 void PVModel::ConsiderOnly(const int* indices, int count) {

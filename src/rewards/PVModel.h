@@ -9,6 +9,7 @@
 
 #include "base/BaseActionClass.h"
 #include "base/BaseModelClass.h"
+#include "rewards/MeasureLayout.h"
 #include "rewards/PerformanceVariableNode.h"
 
 // On cache lines of its own: in a two-thread run a second instance is
@@ -107,6 +108,10 @@ class alignas(64) PVModel : public BaseModelClass {
     LastFiredAction = &NoActionFiredYet;
   }
 
+  // The performance variable, name and instant of every node, in node order
+  // (after CreatePVList).
+  MeasureLayout Measures() const;
+
   BaseModelClass* getChildModel() const { return ChildModel; }
   int getNumPVs() const { return NumPVs; }
   PerformanceVariableNode* getNode(int i) const { return PVList[i]; }
@@ -157,6 +162,15 @@ class alignas(64) PVModel : public BaseModelClass {
   // The considered nodes' stop times, ascending, for CompletionDue.
   std::vector<double> stopTimes_;
   size_t nextStop_ = 0;
+
+  // The performance variable and time index each node of PVList was created
+  // with, and the number of performance variables CreatePVList was given.
+  struct NodeOrigin {
+    int pv;
+    int timeIndex;
+  };
+  std::vector<NodeOrigin> nodeOrigins_;
+  int numPVIndices_ = 0;
 
   int IndexOf(BaseActionClass* action) const;
   BaseActionClass* ActionAt(int index);

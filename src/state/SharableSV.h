@@ -80,6 +80,9 @@ class SharableSV : public BaseStateVariableClass {
   SharableSV<T>* Head = nullptr;
 
  private:
+  // Merges the absorbed head's action lists into this head's and lets the
+  // absorbed one use them.
+  void MergeActionListsOf(SharableSV<T>* absorbed);
   // False once the value lives in storage owned elsewhere.
   bool ownsValue_ = true;
 
@@ -92,17 +95,17 @@ class SharableSV : public BaseStateVariableClass {
 };
 
 template <class T>
-void SharableSV<T>::share(BaseStateVariableClass* otherBase) {
-  auto* other = dynamic_cast<SharableSV<T>*>(otherBase);
-  TARVEX_ASSERT(other, "otherSV", "SharableSV");
+void SharableSV<T>::share(BaseStateVariableClass* other) {
+  auto* otherSV = dynamic_cast<SharableSV<T>*>(other);
+  TARVEX_ASSERT(otherSV);
   LayoutVersion++;  // values move and sharing flags change
 
   // Choose the surviving head S and the head A that it absorbs.
   SharableSV<T>* S;
   SharableSV<T>* A;
-  if (!Stored && !other->Stored) {
+  if (!Stored && !otherSV->Stored) {
     SharableSV<T>* ht = Head;
-    SharableSV<T>* ho = other->Head;
+    SharableSV<T>* ho = otherSV->Head;
     if (ht->SharingCount <= ho->SharingCount) {
       S = ho;
       A = ht;
@@ -110,17 +113,17 @@ void SharableSV<T>::share(BaseStateVariableClass* otherBase) {
       S = ht;
       A = ho;
     }
-  } else if (Stored && !other->Stored) {
-    S = other->Head;
+  } else if (Stored && !otherSV->Stored) {
+    S = otherSV->Head;
     A = this;
-  } else if (Stored && other->Stored) {
+  } else if (Stored && otherSV->Stored) {
     S = this;
-    A = other;
+    A = otherSV;
     *S->Value = *A->Value;
     S->Shared = true;
   } else {
     S = Head;
-    A = other;
+    A = otherSV;
   }
   if (S == A) return;  // already one group
 
@@ -133,15 +136,7 @@ void SharableSV<T>::share(BaseStateVariableClass* otherBase) {
   A->Stored = false;
 
   // Merge the action lists into S's and let A use them.
-  TARVEX_ASSERT(S->SVAffectingActions, "SVAffectingActions", "SharableSV");
-  TARVEX_ASSERT(S->SVEnabledActions, "SVEnabledActions", "SharableSV");
-  TARVEX_ASSERT(!A->Sharers.empty(), "TheOtherPointer->getHead()", "SharableSV");
-  S->SVAffectingActions->append(A->SVAffectingActions);
-  S->SVEnabledActions->append(A->SVEnabledActions);
-  if (A->SVAffectingActions != S->SVAffectingActions) delete A->SVAffectingActions;
-  if (A->SVEnabledActions != S->SVEnabledActions) delete A->SVEnabledActions;
-  A->SVAffectingActions = S->SVAffectingActions;
-  A->SVEnabledActions = S->SVEnabledActions;
+  S->MergeActionListsOf(A);
 
   // Every owner registered with A now uses S's lists and head; A's
   // registrations move to the front of S's.
@@ -156,8 +151,23 @@ void SharableSV<T>::share(BaseStateVariableClass* otherBase) {
 
   // Actions that listed the absorbed variable now list this variable's head.
   SharableSV<T>* head = Head;
-  for (BaseActionClass* a : *other->SVAffectingActions) a->AffectedSVs.replaceItem(other, head);
-  for (BaseActionClass* a : *other->SVEnabledActions) a->EnablingSVs.replaceItem(other, head);
+  for (BaseActionClass* a : *otherSV->SVAffectingActions)
+    a->AffectedSVs.replaceItem(otherSV, head);
+  for (BaseActionClass* a : *otherSV->SVEnabledActions) a->EnablingSVs.replaceItem(otherSV, head);
+}
+
+template <class T>
+void SharableSV<T>::MergeActionListsOf(SharableSV<T>* absorbed) {
+  TARVEX_ASSERT(SVAffectingActions);
+  TARVEX_ASSERT(SVEnabledActions);
+  // The absorbed head has at least its own registration.
+  TARVEX_ASSERT_NAMED(!absorbed->Sharers.empty(), "TheOtherPointer->getHead()");
+  SVAffectingActions->append(absorbed->SVAffectingActions);
+  SVEnabledActions->append(absorbed->SVEnabledActions);
+  if (absorbed->SVAffectingActions != SVAffectingActions) delete absorbed->SVAffectingActions;
+  if (absorbed->SVEnabledActions != SVEnabledActions) delete absorbed->SVEnabledActions;
+  absorbed->SVAffectingActions = SVAffectingActions;
+  absorbed->SVEnabledActions = SVEnabledActions;
 }
 
 #endif

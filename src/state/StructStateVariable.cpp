@@ -105,7 +105,7 @@ List<BaseStateVariableClass>* BaseStructStateVariable::getLeafNodes() {
   auto* leaves = new List<BaseStateVariableClass>(10);
   for (int i = 0; i < getSize(); i++) {
     List<BaseStateVariableClass>* childTemp = fieldVariable(i)->getLeafNodes();
-    TARVEX_ASSERT(childTemp, "childTemp", "StructStateVariable");
+    TARVEX_ASSERT(childTemp);
     leaves->append(childTemp);
     delete childTemp;
   }
@@ -140,19 +140,18 @@ void BaseStructStateVariable::appendAffectingAction(BaseActionClass* a) {
 
 void BaseStructStateVariable::share(BaseStateVariableClass* other) {
   auto* otherStruct = dynamic_cast<BaseStructStateVariable*>(other);
-  TARVEX_ASSERT(otherStruct, "otherStruct", "StructStateVariable");
+  TARVEX_ASSERT(otherStruct);
   ShareWith(otherStruct);
 }
 
 void BaseStructStateVariable::ShareWith(BaseStructStateVariable* otherStruct) {
-  TARVEX_ASSERT(otherStruct, "otherStruct", "StructStateVariable");
+  TARVEX_ASSERT(otherStruct);
   if (otherStruct == this) return;
 
   // 1. The fields, position by position.
   auto otheri = otherStruct->fields.begin();
   for (int i = 0; i < getSize(); i++, ++otheri) {
-    TARVEX_ASSERT(otheri != otherStruct->fields.end(), "otheri!=otherStruct->fields.end()",
-                  "StructStateVariable");
+    TARVEX_ASSERT(otheri!=otherStruct->fields.end());
     BaseStateVariableClass* mine = fieldVariable(i);
     BaseStateVariableClass* theirs = otheri->first;
     if (!theirs) invalidField();

@@ -1,8 +1,15 @@
 // Action groups: weighted draw, ranks, postselection, misuse.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "base/BaseGroupClass.h"
 #include "base/PostselectGroup.h"
+#include "base/TypedPostselectGroup.h"
+#include "base/WeightedPick.h"
 #include "support/ScriptedGenerator.h"
 
 namespace {
@@ -70,6 +77,47 @@ TEST_F(Groups, WeightedDrawRanksAndProbability) {
   EXPECT_TRUE(off.Disabled);
   EXPECT_EQ(r.Probability(&low), 0.0);
   EXPECT_DOUBLE_EQ(r.Probability(&high), 0.25);
+}
+
+// The draw of the general and of the typed group, and the pick itself, land
+// where a linear walk over the running sums says: the first member whose
+// cumulative weight exceeds total x u, the last when none does (all weights
+// zero). Zero and equal weights and the extreme draws included.
+TEST_F(Groups, WeightedPickAgreesWithALinearWalk) {
+  std::mt19937 rng(2024);
+  const double weights[] = {0.0, 0.0, 0.5, 1.0, 1.0, 2.0, 3.25, 1e-300};
+  const double edges[] = {0.0, 0.5, 1.0 - 1.0 / 9007199254740992.0};
+  for (int trial = 0; trial < 2000; trial++) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    int n = 1 + static_cast<int>(rng() % 9);
+    std::vector<std::unique_ptr<Leaf>> leaves;
+    std::vector<double> cumulative;
+    for (int i = 0; i < n; i++) {
+      leaves.emplace_back(new Leaf(weights[rng() % 8]));
+      cumulative.push_back(i == 0 ? leaves[i]->w : cumulative.back() + leaves[i]->w);
+    }
+    double u = trial % 4 == 0 ? edges[(trial / 4) % 3]
+                              : std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+    double target = cumulative.back() * u;
+    int expected = n - 1;
+    for (int i = n - 1; i >= 0; i--)
+      if (cumulative[i] > target) expected = i;
+    ASSERT_EQ(WeightedPick(n, target, [&](int i) { return cumulative[i]; }), expected);
+
+    BaseGroupClass general;
+    TypedPostselectGroup<Leaf> typed;
+    general.initialize(n, "General");
+    typed.initialize(n, "Typed");
+    for (auto& l : leaves) {
+      general.appendGroup(l.get());
+      typed.appendGroup(l.get());
+    }
+    script({u, u});
+    ASSERT_TRUE(general.SelectAction());
+    ASSERT_TRUE(typed.SelectAction());
+    EXPECT_EQ(general.getSelectedAction(), leaves[expected].get());
+    EXPECT_EQ(typed.getSelectedAction(), leaves[expected].get());
+  }
 }
 
 // A postselect group is timed by its first member and chooses the member

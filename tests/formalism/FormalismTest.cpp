@@ -29,7 +29,6 @@ TEST(KORVELAction, EnablingChangeProbabilityAndFire) {
   EXPECT_EQ(scan->Probability(scan), 1.0);
   EXPECT_EQ(scan->Probability(m.Steps[1]), 0.0);
 
-  KORVELModel::ClearCache();
   TinyModel t;
   // Firing zeroes the StepChosen whatever the effects did, then decides.
   t.grab.chosenAfterEffects = 3;
@@ -39,7 +38,6 @@ TEST(KORVELAction, EnablingChangeProbabilityAndFire) {
   EXPECT_EQ(t.goal->getMark(), 1);
   EXPECT_EQ(t.grabWeight->getMark(), 1);
   EXPECT_EQ(t.begin->getMark(), 1);
-  KORVELModel::ClearCache();
 }
 
 TEST(AttackFlowStructure, StateImageArcsAndListOrders) {
@@ -122,4 +120,12 @@ TEST(KORVELModelState, SharedVariableIsPartOfTheImage) {
   t.patience->setMark(0);
   t.SetState(&first[0]);
   EXPECT_EQ(t.patience->getMark(), 4) << "the shared value was not restored";
+}
+
+TEST(KORVELModelDeathTest, MisuseIsAnAssertion) {
+  KORVELModel::LocalState two(2), four(4);
+  State& target = two;
+  EXPECT_DEATH(target = four, "Assertion failed: size == _localS->size, file KORVELModel, line");
+  TinyModel t;
+  EXPECT_DEATH(t.GetChild(0), "Assertion failed: false, file KORVELModel, line");
 }

@@ -70,8 +70,9 @@ TEST(Lookahead, ModesZeroToTwoDecideAsTheCachedSearch) {
         }
         int last = ref.getStepsPerDecision(d) - 1;
         int o = path == 0 ? last : path == 1 ? 0 : (n % 2 ? 0 : last);
-        std::set<ExploreNode*> kept{rootNode};
-        for (auto& child : rootNode->children) kept.insert(child.second);
+        ExploreNode* root = m.lookaheadRoot();
+        std::set<ExploreNode*> kept{root};
+        for (auto& child : root->children) kept.insert(child.second);
         for (attack_flowKORVEL* x : {&ref, static_cast<attack_flowKORVEL*>(&m)}) {
           x->Decisions[d]->Fire();  // as the decision group does
           x->getStep(d, o)->Fire();
@@ -81,10 +82,11 @@ TEST(Lookahead, ModesZeroToTwoDecideAsTheCachedSearch) {
         // marks); modes 1 and 2 keep the subtree of the outcome that happened.
         std::string unmarked = image(m);
         std::fill(unmarked.begin() + 44, unmarked.end(), '\0');
-        ASSERT_NE(rootNode, nullptr);
-        EXPECT_EQ(std::string(rootNode->stateData(), unmarked.size()), unmarked);
+        root = m.lookaheadRoot();
+        ASSERT_NE(root, nullptr);
+        EXPECT_EQ(std::string(root->stateData(), unmarked.size()), unmarked);
         if (mode != 0) {
-          EXPECT_TRUE(kept.count(rootNode)) << "step " << n;
+          EXPECT_TRUE(kept.count(root)) << "step " << n;
         }
       }
     }
@@ -92,7 +94,6 @@ TEST(Lookahead, ModesZeroToTwoDecideAsTheCachedSearch) {
 }
 
 TEST(Lookahead, CacheIsHitForAnUnchangedState) {
-  KORVELModel::ClearCache();
   TinyModel t;
   std::string before = image(t);
   TinyStep::calls = 0;
@@ -105,14 +106,12 @@ TEST(Lookahead, CacheIsHitForAnUnchangedState) {
   EXPECT_EQ(TinyStep::calls, 0);
   EXPECT_EQ(t.grabWeight->getMark(), 1);
   EXPECT_EQ(t.begin->getMark(), 1);
-  KORVELModel::ClearCache();
 }
 
 TEST(Lookahead, NoDecisionPossibleLeavesTheStateAlone) {
   for (int mode : {0, 1, 2, 3, 7}) {
     for (int horizon : {1, 2, 0, -1}) {
       SCOPED_TRACE("mode " + std::to_string(mode) + " horizon " + std::to_string(horizon));
-      KORVELModel::ClearCache();
       TinyModel t;
       t.planningHorizon = horizon;
       if (horizon >= 1) t.door->setMark(0);  // nothing feasible
@@ -128,5 +127,4 @@ TEST(Lookahead, NoDecisionPossibleLeavesTheStateAlone) {
       }
     }
   }
-  KORVELModel::ClearCache();
 }

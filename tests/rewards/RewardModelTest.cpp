@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -200,4 +202,55 @@ TEST(RewardModelTest, PVTypeFile) {
   two.WritePVTypeFile(path.c_str());
   EXPECT_EQ(support::readFile(path), "Version:1\nNumPV:2\n" + node + node);
   two.WritePVTypeFile(dir.file("no-such-dir/pv.txt").c_str());  // no effect
+}
+
+// The measures of the attack_flow reward model are what the README tells
+// users: node `N × k + t` is PV `k` at time `M × t`, with the PV names listed
+// there. N, M and the names are read from the README itself.
+TEST(RewardModelTest, MeasureLayoutIsWhatTheReadmeDescribes) {
+  // The README's sentence, with its line breaks made spaces: "... is `N × k
+  // + t` for PV `k` (0 Name, 1 Name, ...) at time `M × t`."
+  std::string readme;
+  for (char c : support::readFile(std::string(TARVEX_SOURCE_DIR) + "/README.md")) {
+    bool space = c == ' ' || c == '\n';
+    if (!space || (!readme.empty() && readme.back() != ' ')) readme += space ? ' ' : c;
+  }
+  const std::string lead = "is `", byPV = " × k + t` for PV `k` (", atTime = ") at time `";
+  size_t by = readme.find(byPV);
+  ASSERT_NE(by, std::string::npos);
+  size_t start = readme.rfind(lead, by) + lead.size();
+  const int perPV = std::stoi(readme.substr(start, by - start));
+  size_t close = readme.find(atTime, by);
+  ASSERT_NE(close, std::string::npos);
+  const double step = std::stod(readme.substr(close + atTime.size()));
+  std::vector<std::string> names;
+  std::istringstream list(readme.substr(by + byPV.size(), close - by - byPV.size()));
+  for (std::string item; std::getline(list, item, ',');) {
+    if (!item.empty() && item[0] == ' ') item.erase(0, 1);
+    size_t space = item.find(' ');
+    ASSERT_EQ(std::stoi(item.substr(0, space)), static_cast<int>(names.size())) << item;
+    names.push_back(item.substr(space + 1));
+  }
+  ASSERT_GE(names.size(), 2u);
+
+  rewardPVModel m(true);
+  MeasureLayout layout = m.Measures();
+  ASSERT_EQ(layout.numPVs, static_cast<int>(names.size()));
+  ASSERT_EQ(layout.numNodes, perPV * layout.numPVs);
+  ASSERT_EQ(layout.nodes.size(), static_cast<size_t>(layout.numNodes));
+  for (int k = 0; k < layout.numPVs; k++) {
+    for (int t = 0; t < perPV; t++) {
+      const MeasureLayout::Node& node = layout.nodes[perPV * k + t];
+      EXPECT_EQ(node.pv, k);
+      EXPECT_EQ(node.name, names[k]);
+      EXPECT_EQ(node.time, step * t);
+    }
+  }
+  // Without expansion: one node per PV, at its first instant.
+  rewardPVModel single(false);
+  layout = single.Measures();
+  ASSERT_EQ(layout.numNodes, layout.numPVs);
+  for (int k = 0; k < layout.numPVs; k++)
+    EXPECT_EQ(std::make_tuple(layout.nodes[k].pv, layout.nodes[k].name, layout.nodes[k].time),
+              std::make_tuple(k, names[k], 0.0));
 }
