@@ -41,6 +41,8 @@ void SimulatorClass::PrintUsage() {
             << "-s <num>: Random Number Seed (31415[default])\n"
             << "-t <num>: Simulation Type (1 = Terminating[default] 0 = Steady State)\n"
             << "-w: Simulator will wait to send output until socket connection is established.\n"
+            << "-M <file>: Run the model of a model file instead of the built-in attack_flow\n"
+            << "-K: Check the model file of -M, print its summary and exit without simulating\n"
             << std::flush;
 }
 
@@ -174,6 +176,16 @@ int16_t SimulatorClass::ParseCommandLineOptions(int argc, char** argv) {
         WaitForSocket = true;
         std::cout << "Wait For Socket Enabled" << std::endl;
         break;
+      case 'M':
+        if (!expect('M')) return 1;
+        ModelFileName = param;
+        HasModelFile = true;
+        std::cout << "ModelFile: " << ModelFileName << std::endl;
+        break;
+      case 'K':
+        if (!noParameter('K')) return 1;
+        CheckModelOnly = true;
+        break;
       case 'O':
         if (!expect('O')) return 1;
         OverrideString = param;
@@ -191,6 +203,11 @@ int16_t SimulatorClass::ParseCommandLineOptions(int argc, char** argv) {
   if (ReportSize < 1) {
     std::cerr << "ERROR: ReportSize (-n) must be at least 1, not " << ReportSize << "\n"
               << std::flush;
+    return 1;
+  }
+
+  if (CheckModelOnly && !HasModelFile) {
+    std::cerr << "ERROR: -K checks a model file: give it with -M\n" << std::flush;
     return 1;
   }
 
