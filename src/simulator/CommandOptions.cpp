@@ -41,8 +41,6 @@ void SimulatorClass::PrintUsage() {
             << "-s <num>: Random Number Seed (31415[default])\n"
             << "-t <num>: Simulation Type (1 = Terminating[default] 0 = Steady State)\n"
             << "-w: Simulator will wait to send output until socket connection is established.\n"
-            << "-M <file>: Run the model of a model file instead of the built-in attack_flow\n"
-            << "-K: Check the model file of -M, print its summary and exit without simulating\n"
             << std::flush;
 }
 
