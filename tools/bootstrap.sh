@@ -18,6 +18,7 @@ needs=(
   "gnuplot-nox cmd:gnuplot"
   "libxml2-utils cmd:xmllint"
   "time file:/usr/bin/time"
+  "libtomlplusplus-dev file:/usr/include/toml++/toml.h"
 )
 
 case "${1:-}" in

@@ -13,6 +13,11 @@ BaseStudyClass* GenerateStudy() {
   return theStudy;
 }
 
+void InstallStudy(BaseStudyClass* study) {
+  if (theStudy != study) delete theStudy;
+  theStudy = study;
+}
+
 void DestructStudy() {
   delete theStudy;
   theStudy = nullptr;

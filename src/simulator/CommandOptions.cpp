@@ -174,6 +174,16 @@ int16_t SimulatorClass::ParseCommandLineOptions(int argc, char** argv) {
         WaitForSocket = true;
         std::cout << "Wait For Socket Enabled" << std::endl;
         break;
+      case 'M':
+        if (!expect('M')) return 1;
+        ModelFileName = param;
+        HasModelFile = true;
+        std::cout << "ModelFile: " << ModelFileName << std::endl;
+        break;
+      case 'K':
+        if (!noParameter('K')) return 1;
+        CheckModelOnly = true;
+        break;
       case 'O':
         if (!expect('O')) return 1;
         OverrideString = param;
@@ -191,6 +201,11 @@ int16_t SimulatorClass::ParseCommandLineOptions(int argc, char** argv) {
   if (ReportSize < 1) {
     std::cerr << "ERROR: ReportSize (-n) must be at least 1, not " << ReportSize << "\n"
               << std::flush;
+    return 1;
+  }
+
+  if (CheckModelOnly && !HasModelFile) {
+    std::cerr << "ERROR: -K checks a model file: give it with -M\n" << std::flush;
     return 1;
   }
 

@@ -10,6 +10,7 @@
 #include "distributions/DistributionDefinition.h"
 #include "distributions/MersenneTwister.h"
 #include "distributions/Tausworthe.h"
+#include "model/FileStudy.h"
 #include "network/TarvexSocket.h"
 #include "rewards/BaseStudyClass.h"
 #include "rewards/PVModel.h"
@@ -55,6 +56,25 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   }
   PacketCapacity = ReportSize;
 
+  // A model file is read before anything is created, so that a faulty one
+  // leaves no files behind. A fault of the running model stops the run.
+  FileStudy* fileStudy = nullptr;
+  if (HasModelFile) {
+    fileStudy = GenerateFileStudy(ModelFileName, std::cerr);
+    if (!fileStudy) std::exit(1);
+    if (CheckModelOnly) {
+      fileStudy->PrintSummary(std::cout);
+      DestructStudy();
+      std::exit(0);
+    }
+    fileStudy->SetFaultHandler([this](const std::string& message) {
+      std::cout.flush();
+      std::cerr << message << "; the run stops" << std::endl;
+      ExitStatus = 1;
+      StopFlag = kStop;
+    });
+  }
+
   // 4. Trace writers.
   Trace = std::make_unique<TraceFileContainer>();
   if (TarvexTrace || XMLTrace) {
@@ -80,7 +100,7 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   }
 
   // 5, 6. The study, its experiment and any overrides.
-  Study = GenerateStudy();
+  Study = fileStudy ? fileStudy : GenerateStudy();
   Study->SetGVs(static_cast<int>(Experiment));
   if (HasOverrideString) {
     Study->overrideGVs(OverrideString.c_str());

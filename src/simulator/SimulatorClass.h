@@ -157,6 +157,10 @@ class SimulatorClass {
   std::string BinFilename;
   bool WaitForSocket = false;
   RandomNumberGeneratorType RNGType = LaggedFibonacciGenerator;
+  // -M: the model file run instead of the built-in model; -K: only check it.
+  bool HasModelFile = false;
+  std::string ModelFileName;
+  bool CheckModelOnly = false;
 
   // ---- run-time state ----------------------------------------------------
   // In a two-thread run the simulating thread writes the fields from

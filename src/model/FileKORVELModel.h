@@ -1,0 +1,156 @@
+// FileKORVELModel: an atomic model of the attack-decision formalism built at
+// run time from a ModelDescription. It has the parts a compiled model has,
+// in the same order and with the same names (decisions "<D>AdversaryDecision",
+// steps "<D><O>Step", groups "<D>Group" and "AdversaryDecisionGroup",
+// bookkeeping variables "<D>Chosen", "<D>Weight" and "MakeDecision"), and
+// its expressions are compiled once, so that it runs as a compiled model
+// does, result for result.
+#ifndef TARVEX_MODEL_FILEKORVELMODEL_H
+#define TARVEX_MODEL_FILEKORVELMODEL_H
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/TypedPostselectGroup.h"
+#include "formalism/KORVELModel.h"
+#include "formalism/Step.h"
+#include "model/Expression.h"
+#include "model/ModelDescription.h"
+#include "model/attack_flowKORVEL.h"
+
+class FileKORVELModel;
+
+// What a decision's steps share: its precondition and cost.
+struct FileDecisionFormulas {
+  Expression precondition;
+  Expression cost;
+};
+
+// An outcome step of a file model. The operations the groups and the driver
+// call at every firing are final, so that the outcome groups call them
+// directly.
+class FileStep : public Step {
+ public:
+  FileStep(const std::string& name, int groupId, Distribution distribution);
+
+  bool Enabled() final {
+    wasEnabled = enabled;
+    enabled = *chosenValue_ > 0;
+    return enabled;
+  }
+  double Weight() final { return probability_.Evaluate(); }
+  int Rank() final { return 1; }
+  bool ReactivationPredicate() final { return false; }
+  bool ReactivationFunction() final { return false; }
+  // Draws the delay; a delay that is negative or not finite (from
+  // state-dependent parameters) is reported as a model fault and taken as 0.
+  double SampleDistribution() final;
+  bool EnablingChange() final { return BaseKORVELAction::EnablingChange(); }
+  bool SelectAction() final { return BaseKORVELAction::SelectAction(); }
+  // The delay's parameters in the current state.
+  double* ReturnDistributionParameters() override;
+  void LinkVariables() override;
+
+  bool preconditionsMet() override { return formulas_->precondition.Evaluate() != 0.0; }
+  double getCost() override { return formulas_->cost.Evaluate(); }
+  double getOutcomeProbability() override { return probability_.Evaluate(); }
+  double getDetection() override { return detection_.Evaluate(); }
+  // Computes every effect's value in the current state, then assigns them.
+  void executeEffects() override;
+
+ private:
+  friend class FileKORVELModel;
+
+  struct Effect {
+    short* const* target = nullptr;
+    Expression value;
+    bool constant = false;
+    short constantValue = 0;
+  };
+
+  FileKORVELModel* owner_ = nullptr;
+  const FileDecisionFormulas* formulas_ = nullptr;
+  Expression probability_;
+  Expression detection_;
+  std::vector<Effect> effects_;
+  std::vector<short> pending_;
+  DelayKind delayKind_ = DelayKind::kDeterministic;
+  std::vector<Expression> delayParameters_;
+  bool delayConstant_ = true;
+  double parameterValues_[3] = {0.0, 0.0, 0.0};
+  short* chosenValue_ = nullptr;
+};
+
+// A decision of a file model: the compiled model's decision, which checks,
+// when it is taken, that its outcome probabilities can be drawn from.
+class FileDecision : public attack_flowDecision {
+ public:
+  FileDecision(const std::string& name, FileKORVELModel* owner, int index);
+  BaseActionClass* Fire() override;
+
+ private:
+  friend class FileKORVELModel;
+  FileKORVELModel* owner_;
+  int index_;
+  bool check_ = false;
+};
+
+class FileKORVELModel : public KORVELModel {
+ public:
+  // Receives the message of a fault found while the model runs.
+  using FaultHandler = std::function<void(const std::string&)>;
+
+  // Builds the model of a description that LoadModelFile accepted and makes
+  // the first decision. Faults go to onFault; without one, a fault is
+  // written to standard error and ends the program with exit status 1.
+  explicit FileKORVELModel(std::shared_ptr<const ModelDescription> description,
+                           FaultHandler onFault = nullptr);
+  ~FileKORVELModel() override;
+
+  double convertCostToUtility(double x) override { return costUtility_.Evaluate(&x); }
+  double convertPayoffToUtility(double x) override { return payoffUtility_.Evaluate(&x); }
+  double convertDetectionToUtility(double x) override { return detectionUtility_.Evaluate(&x); }
+
+  // The value of measure k (in description order) in the current state.
+  double MeasureValue(int k) const { return measures_[k].Evaluate(); }
+  // The variables measure k's value names, in order of appearance.
+  const std::vector<std::string>& MeasureReads(int k) const { return measures_[k].Reads(); }
+
+  // Reports a fault of the running model (the first one only).
+  void Fault(const std::string& message);
+  // "NAME=value, ..." over the model's own variables.
+  std::string DescribeState() const;
+  // Checks that the outcome probabilities of decision d are finite, not
+  // negative and of positive sum in the current state; reports a fault
+  // otherwise.
+  void CheckOutcomeProbabilities(int d);
+
+  const ModelDescription& description() const { return *description_; }
+  int numGroups() const { return NumGroups; }
+  int numActions() const { return NumActions; }
+
+ private:
+  // Compiles a checked formula; a failure (which the loader rules out) is a
+  // fault.
+  void CompileFormula(const ModelFormula& f, const SymbolTable& symbols, Expression* out);
+
+  std::shared_ptr<const ModelDescription> description_;
+  FaultHandler onFault_;
+  bool faulted_ = false;
+  // One pointer per model variable, kept pointing at its value: what the
+  // expressions read and the effects write.
+  std::unique_ptr<short*[]> values_;
+  std::vector<KORVELStateVariable*> variables_;
+  std::vector<FileDecisionFormulas> decisionFormulas_;
+  std::vector<Expression> measures_;
+  Expression costUtility_;
+  Expression detectionUtility_;
+  Expression payoffUtility_;
+  std::vector<FileStep*> steps_;
+  std::vector<FileDecision*> decisions_;
+  std::vector<std::unique_ptr<BaseGroupClass>> owned_;
+};
+
+#endif
