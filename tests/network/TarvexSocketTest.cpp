@@ -145,4 +145,53 @@ TEST(TarvexSocket, BindOnAHeldPortFailsSilentlySoThePortSearchMovesOn) {
   EXPECT_NE(probe.GetErrorString(), nullptr);
 }
 
+// The bounded operations: a text or a block that does not come whole in
+// time, and a peer that takes nothing, end with what arrived and TimedOut();
+// data that does come is read as by the unbounded ones.
+TEST(TarvexSocket, BoundedReceiveAndSendGiveUpOnAStalledPeer) {
+  LoopbackPair p;
+  p.Open();
+  char buf[513] = {};
+  ASSERT_EQ(p.client.Send("a;7;;rest", 9), 9);
+  EXPECT_EQ(p.server.RecvBlockWithin(buf, 512, ";;", 10000), 5);
+  EXPECT_EQ(std::string(buf), "a;7;;");
+  EXPECT_EQ(p.server.RecvBlockWithin(buf, 4, 10000), 4);
+  EXPECT_FALSE(p.server.TimedOut());
+
+  ASSERT_EQ(p.client.Send("half", 4), 4);
+  EXPECT_EQ(p.server.RecvBlockWithin(buf, 512, ";;", 100), 4);
+  EXPECT_EQ(std::string(buf), "half");
+  EXPECT_TRUE(p.server.TimedOut());
+  ASSERT_EQ(p.client.Send("ab", 2), 2);
+  EXPECT_EQ(p.server.RecvBlockWithin(buf, 8, 100), 2);
+  EXPECT_TRUE(p.server.TimedOut());
+
+  // The client never reads: the send fills the buffers, then gives up.
+  const std::vector<char> block(64 << 20, 'z');
+  EXPECT_EQ(p.server.SendWithin(block.data(), static_cast<int>(block.size()), 200), -1);
+  EXPECT_TRUE(p.server.TimedOut());
+}
+
+// Binding one address: the loopback address listens there only; an address
+// that is not this machine's fails with EADDRNOTAVAIL (quietly for the
+// caller to report). Only dotted IPv4 addresses are addresses.
+TEST(TarvexSocket, BindsOneAddressWhenAsked) {
+  TarvexSocket loopback(true);
+  ASSERT_TRUE(loopback.Bind(0, "127.0.0.1"));
+  ASSERT_TRUE(loopback.Listen(1));
+  TarvexSocket elsewhere(true), here(true);
+  EXPECT_FALSE(elsewhere.Connect("127.0.0.2", loopback.GetPort(), false));
+  EXPECT_TRUE(here.Connect("127.0.0.1", loopback.GetPort(), false));
+
+  TarvexSocket foreign(true);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(foreign.Bind(0, "192.0.2.1"));
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(foreign.ErrorNumber(), EADDRNOTAVAIL);
+  EXPECT_TRUE(TarvexSocket::IsIPv4Address("10.1.2.3"));
+  for (const char* text : {"localhost", "1.2.3", "256.0.0.1", "::1", "", " 127.0.0.1"})
+    EXPECT_FALSE(TarvexSocket::IsIPv4Address(text)) << text;
+  EXPECT_FALSE(TarvexSocket::IsIPv4Address(nullptr));
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // manager on loopback sockets, and the binary result files they write.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <random>
 #include <string>
@@ -338,6 +339,33 @@ TEST(ManagerLink, QuitAfterThrottlingOrAVanishingManagerKeepsEveryCountedReplica
       EXPECT_TRUE(contains(s.sim->err(), "after " + std::to_string(batches) + " replications"));
     }
   }
+}
+
+// Stop signals in the one-thread run (with a manager) and while waiting for
+// one: whole, agreeing files, one line, 128 + the signal, and the manager
+// receives everything up to the end of its stream.
+TEST(ManagerLink, StopSignalsWithAManagerOrWhileWaitingForOne) {
+  {
+    Session s;
+    ASSERT_TRUE(s.start({"-n", "1000", "-b", "res.bin", "-a", "res.txt"}));
+    for (int records = 0; records < 2;)
+      if (s.manager.next().kind == Kind::Record) records++;
+    s.sim->kill(SIGINT);
+    s.drain();
+    EXPECT_EQ(s.sim->waitExit(), 130);
+    long batches = -1;
+    EXPECT_EQ(resultFilesDisagree(s.dir.file("res.bin"), s.dir.file("res.txt"), kNodes, &batches), "");
+    EXPECT_EQ(s.sim->err(), "!! Stopped by SIGINT after " + std::to_string(batches) + " replications\n");
+  }
+  TempDir dir;
+  Background sim(dir.path(), {"-w", "-p", randomPort(), "-b", "res.bin", "-a", "res.txt"});
+  ASSERT_GT(sim.waitForPort(), 0);
+  sim.kill(SIGTERM);
+  EXPECT_EQ(sim.waitExit(), 143);
+  EXPECT_EQ(sim.err(), "!! Stopped by SIGTERM after 0 replications\n");
+  long batches = -1;
+  EXPECT_EQ(resultFilesDisagree(dir.file("res.bin"), dir.file("res.txt"), kNodes, &batches), "");
+  EXPECT_EQ(batches, 0);
 }
 
 // A manager that connects the moment the port is announced always finds it

@@ -79,7 +79,7 @@ TEST(ResultFiles, RecordAndLineLayoutOfHandMadePackets) {
   // Node ids come from a process-wide counter that the reward model expects
   // to start at 0; other tests of this program may have built a model before.
   PerformanceVariableNode::the_id = 0;
-  auto made = simtest::makeSimulator({"-c", "258", "-e", "3", "-N", "1"});
+  auto made = simtest::makeSimulator({"-c", "258", "-e", "3"});
   SimulatorClass& sim = *made;
 
   // A packet without observations: a bare 9-byte record with E = 0.
@@ -143,7 +143,10 @@ TEST(ResultFiles, BinaryAndAsciiFilesAgree) {
       {{"-n", "1", "-N", "100"}, std::vector<int>(100, 1), 0, 0, "0", "31415", lf},
       {{"-n", "7", "-N", "30"}, {7, 7, 7, 7, 2}, 0, 0, "0", "31415", lf},
       {{"-c", "258", "-e", "3", "-n", "2", "-N", "3", "-r", "1"}, {2, 1}, 2, 3, "3", "31415", "Tausworthe"},
-      {{"-c-1", "-e-1", "-s-5", "-r", "2", "-N", "1"}, {1}, 0xff, -1, "4294967295", "4294967291", "Mersenne Twister"},
+      // The largest values: only the low byte of the client and 16 bits of
+      // the experiment go into the records.
+      {{"-c2147483647", "-e65535", "-s4294967295", "-r", "2", "-N", "1"}, {1}, 0xff, -1, "65535", "4294967295",
+       "Mersenne Twister"},
   };
   std::vector<std::vector<double>> reference;  // the 100 replications of the first run
   for (const Case& c : cases) {
