@@ -256,8 +256,13 @@ void TarvexProcess::InstallTerminationHook(bool restartInterruptedCalls) {
   action.sa_handler = RecordTermination;
   sigemptyset(&action.sa_mask);
   action.sa_flags = restartInterruptedCalls ? SA_RESTART : 0;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  // A signal that was ignored when the program started (SIGINT for a job a
+  // script runs in the background) stays ignored.
+  for (int signal : {SIGINT, SIGTERM}) {
+    struct sigaction previous;
+    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
   HookInstalled = true;
 }
 

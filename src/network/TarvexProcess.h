@@ -89,7 +89,7 @@ class TarvexProcess {
   // ---- process-wide ------------------------------------------------------
   // Installs handlers for SIGINT and SIGTERM that only record the signal
   // (without restarting interrupted waits, so that a waiting caller sees it
-  // promptly). Idempotent.
+  // promptly); a signal ignored at the time stays ignored. Idempotent.
   static void InstallTerminationHook();
   // The same, choosing whether system calls the signal interrupts resume by
   // themselves (reads and writes of pipes and sockets, for a program that

@@ -172,14 +172,6 @@ class SimulatorClass : public SimulatorSettings {
   // link (exit status 3, the reason reported); the first reason counts.
   void EndLink(const std::string& reason);
 
-  // ---- stop signals (SIGINT, SIGTERM) -------------------------------------
-  // True, once, when a stop signal arrived while the run was going: it is
-  // recorded and the caller stops after the current replication.
-  bool StopSignalArrived();
-  // Ends a terminating run after a stop signal: hands over the k
-  // observations of the current packets and writes everything queued.
-  void FinishAfterSignal(int k);
-
   // The manager's shared secret (from kSecretVariable); empty: none.
   std::string Secret;
 
@@ -273,6 +265,13 @@ class SimulatorClass : public SimulatorSettings {
   // the packets over when they are full or the run has its replications.
   void CountObservation(int& k, int reportSize);
   void SetUp(int argc, char** argv);
+  // Stop signals (SIGINT, SIGTERM). True, once, when one arrived while the
+  // run was going: it is recorded and the caller stops after the current
+  // replication.
+  bool StopSignalArrived();
+  // Ends a terminating run after a stop signal: hands over the k
+  // observations of the current packets and writes everything queued.
+  void FinishAfterSignal(int k);
   // Writes the ASCII trailer and the final binary header, closes both files
   // and checks every step (a failure is a write failure).
   void FinishResultFiles();

@@ -123,6 +123,10 @@ class Background {
     int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int e = options.mergeErr ? o : open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (o >= 0 && e >= 0 && (pid_ = fork()) == 0) {
+      // Stop signals act as they would from a terminal, even if this test
+      // runs where they are ignored (a background job of a script).
+      signal(SIGINT, SIG_DFL);
+      signal(SIGTERM, SIG_DFL);
       for (const auto& [resource, value] : limits) {
         rlimit limit{value, value};
         if (setrlimit(resource, &limit) != 0) _exit(126);
