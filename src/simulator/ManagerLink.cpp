@@ -63,14 +63,19 @@ bool receiveSecret(TarvexSocket& connection, const std::string& secret) {
 
 }  // namespace
 
-// Status message: int32 10, marker, code, int32 process id.
+// Status message: int32 10, marker, code, int32 process id. A reply that
+// is a courtesy (the decision it reports is taken either way) does not end
+// the link when it cannot be sent.
 static bool sendStatus(SimulatorClass* sim, TarvexSocket* connection, unsigned char marker,
-                       unsigned char code) {
+                       unsigned char code, bool courtesy = false) {
   char message[10];
   putInt32(message, 10);
   message[4] = static_cast<char>(marker);
   message[5] = static_cast<char>(code);
   putInt32(message + 6, static_cast<int32_t>(getpid()));
+  if (courtesy)
+    return connection->SendWithin(message, sizeof message, SimulatorClass::kSendStallMs) ==
+           static_cast<int>(sizeof message);
   return sim->SendToManager(connection, message, sizeof message);
 }
 
@@ -141,7 +146,15 @@ TarvexSocket* SimulatorClass::WaitForSimMgrConnection(int waitMs) {
       continue;
     }
     auto connection = std::make_unique<TarvexSocket>(false);
-    if (!ListenSocket->Accept(*connection)) continue;
+    if (!ListenSocket->Accept(*connection)) {
+      // A connection that was given up before it was taken is no reason to
+      // stop waiting; anything else (no descriptors left) would recur.
+      const int error = ListenSocket->ErrorNumber();
+      if (error == ECONNABORTED || error == EAGAIN || error == EPROTO || error == ENETDOWN)
+        continue;
+      EndLink("accepting the simulation manager's connection failed");
+      return nullptr;
+    }
     // A peer without the secret is turned away; the wait goes on within the
     // same budget.
     if (!Secret.empty() && !receiveSecret(*connection, Secret)) {
@@ -187,8 +200,8 @@ void SimulatorClass::ListenToSimMgr(TarvexSocket* connection) {
       break;
     case 2:
       std::cout << "SOCKET::Quit" << std::endl;
-      sendStatus(this, connection, 0xFE, 2);
       StopFlag = kStop;
+      sendStatus(this, connection, 0xFE, 2, true);
       break;
     case 3: {
       // The text, then every check, and only then the reply and the file: a
@@ -206,12 +219,12 @@ void SimulatorClass::ListenToSimMgr(TarvexSocket* connection) {
         valid = file != nullptr;
       }
       if (!valid) {
-        sendStatus(this, connection, 0xFE, 3);
         EndLink("the simulation manager's file command was refused: " + error);
+        sendStatus(this, connection, 0xFE, 3, true);
         release();
         break;
       }
-      sendStatus(this, connection, 0xFF, 3);
+      sendStatus(this, connection, 0xFF, 3, true);
       if (file) {
         MaxBatches = limit;
         BinFilename = name;

@@ -10,6 +10,7 @@
 
 #include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
+#include "simulator/FileCommand.h"
 #include "simulator/SimTestSupport.h"
 #include "simulator/SimulatorClass.h"
 #include "support/ResultFiles.h"
@@ -309,24 +310,66 @@ TEST(ManagerLink, MalformedFileCommandsAreRefusedWithoutOpeningAFile) {
   }
 }
 
+// The file command's text parser against what it must accept: a text is
+// taken exactly when it is a non-empty name without NUL, ";", decimal digits
+// worth 1 to 2^31 - 1 and ";;" (and perhaps one NUL after it); random bytes
+// never upset it.
+TEST(ManagerLink, FileCommandTextAgainstItsDefinition) {
+  std::mt19937 rng(3);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const std::string pieces[] = {";", ";;", "0", "7", "2147483647", "2147483648", "out.bin", std::string(1, '\0'),
+                                "x", "-1", " ", "99999999999"};
+  for (int trial = 0; trial < 20000; trial++) {
+    std::string text;
+    for (int i = pick(6); i >= 0; i--) text += pick(4) ? pieces[pick(12)] : std::string(1, static_cast<char>(pick(256)));
+    std::string name, error;
+    int32_t limit = 0;
+    const bool taken = ParseFileCommand(text.data(), text.size(), &name, &limit, &error);
+    // The definition, spelled out.
+    std::string body = text;
+    if (body.size() >= 3 && body.back() == '\0' && body.compare(body.size() - 3, 2, ";;") == 0) body.pop_back();
+    bool expected = body.size() >= 2 && body.compare(body.size() - 2, 2, ";;") == 0;
+    if (expected) body.resize(body.size() - 2);
+    const size_t separator = body.find(';');
+    expected = expected && separator != std::string::npos && separator > 0 &&
+               body.find('\0') > separator;
+    const std::string digits = expected ? body.substr(separator + 1) : "";
+    expected = expected && !digits.empty() && digits.size() <= 12 &&
+               digits.find_first_not_of("0123456789") == std::string::npos &&
+               std::stoll(digits) >= 1 && std::stoll(digits) <= 2147483647;
+    ASSERT_EQ(taken, expected) << "text of " << text.size() << " bytes: " << error;
+    if (taken) {
+      EXPECT_EQ(name, body.substr(0, separator));
+      EXPECT_EQ(limit, std::stoll(digits));
+    } else {
+      EXPECT_FALSE(error.empty());
+      EXPECT_EQ(error.find('\0'), std::string::npos);
+    }
+  }
+  EXPECT_FALSE(ParseFileCommand(nullptr, 0, nullptr, nullptr, nullptr));
+}
+
 // After ten output passes, fast runs queue their packets. A quit received
 // then must not lose the queued observations (exit 0). A manager that
 // vanishes, at once or later, ends the run early (exit 3) with consistent
 // files. Either way every replication the header counts is in the files.
 TEST(ManagerLink, QuitAfterThrottlingOrAVanishingManagerKeepsEveryCountedReplication) {
-  for (const std::string mode : {"quit", "vanished", "at once"}) {
+  for (const std::string mode : {"quit", "quit and leave", "vanished", "at once"}) {
     SCOPED_TRACE(mode);
     Session s;
     ASSERT_TRUE(s.start({"-n", "1", "-N", "200000", "-b", "res.bin", "-a", "res.txt"}));
-    for (int records = 0; records < (mode == "quit" ? 12 : mode == "vanished" ? 3 : 0);) {
+    const bool quit = mode.rfind("quit", 0) == 0;
+    for (int records = 0; records < (quit ? 12 : mode == "vanished" ? 3 : 0);) {
       Message m = s.manager.next();
       ASSERT_TRUE(m.kind == Kind::CpuTime || m.kind == Kind::Record);
       if (m.kind == Kind::Record) records++;
     }
-    if (mode == "quit") {
+    if (quit) {
+      // Leaving at once loses the reply, not the quit.
       ASSERT_TRUE(s.manager.send("\x02"));
-      s.drain();
-      ASSERT_EQ(s.sim->waitExit(), 0);
+      if (mode == "quit") s.drain();
+      else s.manager.close();
+      ASSERT_EQ(s.sim->waitExit(), 0) << s.sim->err();
     } else {
       s.manager.close();
       s.expectEndedEarly(" replications: ");
@@ -334,9 +377,9 @@ TEST(ManagerLink, QuitAfterThrottlingOrAVanishingManagerKeepsEveryCountedReplica
     EXPECT_TRUE(contains(s.sim->out(), "Actions fired: "));
     long batches = -1;
     EXPECT_EQ(resultFilesDisagree(s.dir.file("res.bin"), s.dir.file("res.txt"), kNodes, &batches), "");
-    EXPECT_GE(batches, mode == "quit" ? 12 : mode == "vanished" ? 3 : 0);
+    EXPECT_GE(batches, quit ? 12 : mode == "vanished" ? 3 : 0);
     EXPECT_LT(batches, 200000);
-    if (mode != "quit") {
+    if (!quit) {
       EXPECT_TRUE(contains(s.sim->err(), "after " + std::to_string(batches) + " replications"));
     }
   }
