@@ -142,8 +142,7 @@ TEST(CommandLine, SimtestSelectsTheConnectivityAlgorithm) {
 
 // The parser on its own, against a reference: a numeric parameter is taken
 // exactly when it is decimal digits only and within its option's range, and
-// then the setting holds its value. Random argument vectors (null entries,
-// any bytes) never upset it.
+// then the setting holds its value.
 TEST(CommandLine, NumericParametersAgainstAReference) {
   struct Range {
     char option;
@@ -190,21 +189,5 @@ TEST(CommandLine, NumericParametersAgainstAReference) {
       EXPECT_EQ(out.str(), "");
       EXPECT_NE(err.str(), "");
     }
-  }
-
-  const std::string letters = "abcefHlmnNOprstwx-";
-  for (int trial = 0; trial < 3000; trial++) {
-    std::vector<std::string> words(1 + pick(6));
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-      if (pick(4) == 0) w += '-';
-      if (pick(2) == 0) w += letters[pick(static_cast<int>(letters.size()))];
-      for (int i = pick(3) ? pick(6) : pick(140); i > 0; i--) w += static_cast<char>(1 + pick(255));
-      argv.push_back(pick(12) ? &w[0] : nullptr);
-    }
-    argv.push_back(nullptr);
-    SimulatorSettings settings;
-    const int16_t status = ParseCommandLine(static_cast<int>(words.size()), argv.data(), &settings, out, err);
-    EXPECT_TRUE(status == 0 || status == 1);
   }
 }

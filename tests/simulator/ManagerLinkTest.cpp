@@ -10,7 +10,6 @@
 
 #include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
-#include "simulator/FileCommand.h"
 #include "simulator/SimTestSupport.h"
 #include "simulator/SimulatorClass.h"
 #include "support/ResultFiles.h"
@@ -308,45 +307,6 @@ TEST(ManagerLink, MalformedFileCommandsAreRefusedWithoutOpeningAFile) {
     s.expectEndedEarly("file command was refused");
     EXPECT_EQ(s.dir.entries(), (std::vector<std::string>{"stderr", "stdout"}));
   }
-}
-
-// The file command's text parser against what it must accept: a text is
-// taken exactly when it is a non-empty name without NUL, ";", decimal digits
-// worth 1 to 2^31 - 1 and ";;" (and perhaps one NUL after it); random bytes
-// never upset it.
-TEST(ManagerLink, FileCommandTextAgainstItsDefinition) {
-  std::mt19937 rng(3);
-  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-  const std::string pieces[] = {";", ";;", "0", "7", "2147483647", "2147483648", "out.bin", std::string(1, '\0'),
-                                "x", "-1", " ", "99999999999"};
-  for (int trial = 0; trial < 20000; trial++) {
-    std::string text;
-    for (int i = pick(6); i >= 0; i--) text += pick(4) ? pieces[pick(12)] : std::string(1, static_cast<char>(pick(256)));
-    std::string name, error;
-    int32_t limit = 0;
-    const bool taken = ParseFileCommand(text.data(), text.size(), &name, &limit, &error);
-    // The definition, spelled out.
-    std::string body = text;
-    if (body.size() >= 3 && body.back() == '\0' && body.compare(body.size() - 3, 2, ";;") == 0) body.pop_back();
-    bool expected = body.size() >= 2 && body.compare(body.size() - 2, 2, ";;") == 0;
-    if (expected) body.resize(body.size() - 2);
-    const size_t separator = body.find(';');
-    expected = expected && separator != std::string::npos && separator > 0 &&
-               body.find('\0') > separator;
-    const std::string digits = expected ? body.substr(separator + 1) : "";
-    expected = expected && !digits.empty() && digits.size() <= 12 &&
-               digits.find_first_not_of("0123456789") == std::string::npos &&
-               std::stoll(digits) >= 1 && std::stoll(digits) <= 2147483647;
-    ASSERT_EQ(taken, expected) << "text of " << text.size() << " bytes: " << error;
-    if (taken) {
-      EXPECT_EQ(name, body.substr(0, separator));
-      EXPECT_EQ(limit, std::stoll(digits));
-    } else {
-      EXPECT_FALSE(error.empty());
-      EXPECT_EQ(error.find('\0'), std::string::npos);
-    }
-  }
-  EXPECT_FALSE(ParseFileCommand(nullptr, 0, nullptr, nullptr, nullptr));
 }
 
 // After ten output passes, fast runs queue their packets. A quit received
