@@ -61,6 +61,15 @@ bool receiveSecret(TarvexSocket& connection, const std::string& secret) {
   return sameSecret(offered, secret);
 }
 
+// 1 when the socket is readable within timeoutMs, 0 when not, -1 when
+// waiting failed. (A socket's error text stays after a failure it has
+// recovered from, as a taken port in the port search, so it cannot tell.)
+int readable(TarvexSocket* socket, int timeoutMs) {
+  bool ready = false;
+  const int r = TarvexSocket::SelectMany(&socket, 1, timeoutMs, &ready);
+  return r < 0 ? -1 : ready ? 1 : 0;
+}
+
 }  // namespace
 
 // Status message: int32 10, marker, code, int32 process id. A reply that
@@ -138,13 +147,12 @@ TarvexSocket* SimulatorClass::WaitForSimMgrConnection(int waitMs) {
       if (left <= 0) break;
       if (left < slice) slice = static_cast<int>(left);
     }
-    if (!ListenSocket->Select(slice)) {
-      if (ListenSocket->GetErrorString()) {
-        EndLink("waiting for the simulation manager failed");
-        return nullptr;
-      }
-      continue;
+    const int ready = readable(ListenSocket.get(), slice);
+    if (ready < 0) {
+      EndLink("waiting for the simulation manager failed");
+      return nullptr;
     }
+    if (ready == 0) continue;
     auto connection = std::make_unique<TarvexSocket>(false);
     if (!ListenSocket->Accept(*connection)) {
       // A connection that was given up before it was taken is no reason to
@@ -177,14 +185,13 @@ void SimulatorClass::ListenToSimMgr(TarvexSocket* connection) {
     if (connection == Connection.get()) Connection.reset();
     else connection->Close();
   };
-  if (!connection->Select(0)) {
-    if (connection->GetErrorString()) {
-      std::cout << "Error reading socket 'select'... Exiting." << std::endl;
-      EndLink("reading from the simulation manager failed");
-      release();
-    }
-    return;
+  const int ready = readable(connection, 0);
+  if (ready < 0) {
+    std::cout << "Error reading socket 'select'... Exiting." << std::endl;
+    EndLink("reading from the simulation manager failed");
+    release();
   }
+  if (ready <= 0) return;
   char command = 0;
   const int got = connection->Recv(&command, 1);
   if (got < 1) {
