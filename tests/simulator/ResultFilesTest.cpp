@@ -198,9 +198,16 @@ TEST(ResultFiles, HeaderFollowsTheRecordsOfAnUnlimitedRun) {
   const std::string bin = dir.file("open.bin");
   const size_t recordSize = 9 + 7 * kNumPVs + 8 * kNumPVs * 50;
   Background sim(dir.path(), {"-n", "50", "-b", bin});
-  // Wait for more than the first ten (unthrottled) passes, or give up.
-  for (int i = 0; i < 6000 && readFile(bin).size() < 256 + 40 * recordSize; i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Wait for more than the first ten (unthrottled) passes, or give up. The
+  // size is looked up, not read: the file grows by hundreds of megabytes a
+  // second, and the run must be stopped soon after.
+  auto size = [&bin]() {
+    std::error_code error;
+    const auto n = std::filesystem::file_size(bin, error);
+    return error ? size_t{0} : static_cast<size_t>(n);
+  };
+  for (int i = 0; i < 24000 && size() < 256 + 40 * recordSize; i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   sim.kill(SIGKILL);
   sim.waitExit();
   EXPECT_EQ(sim.result().signal, SIGKILL);
