@@ -45,13 +45,11 @@ std::unique_ptr<UserDistributions> fallbackDistribution;
 unsigned long long usableMemory() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGESIZE);
-  unsigned long long most = pages > 0 && pageSize > 0
-                                ? static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(pageSize)
-                                : ~0ULL;
+  using u64 = unsigned long long;
+  u64 most = pages > 0 && pageSize > 0 ? static_cast<u64>(pages) * static_cast<u64>(pageSize) : ~0ULL;
   for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
     struct rlimit limit;
-    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        limit.rlim_cur < most)
+    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < most)
       most = limit.rlim_cur;
   }
   return most;
@@ -176,8 +174,8 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   }
   // The packets being filled, the pair handed over and the encoded record
   // must fit in memory together.
-  const unsigned long long packetBytes =
-      8ULL * static_cast<unsigned long long>(pvModel->getNumPVs()) * static_cast<unsigned long long>(PacketCapacity);
+  const unsigned long long packetBytes = 8ULL * static_cast<unsigned long long>(pvModel->getNumPVs()) *
+                                         static_cast<unsigned long long>(PacketCapacity);
   const unsigned long long memory = usableMemory();
   if (5 * packetBytes > memory) {
     refuse("ReportSize (-n) " + std::to_string(ReportSize) + " needs " +

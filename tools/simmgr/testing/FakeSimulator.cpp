@@ -94,9 +94,11 @@ int main(int argc, char** argv) {
   if (expected) {
     unsigned char length[4];
     if (link.RecvBlock(reinterpret_cast<char*>(length), 4) != 4) return 1;
-    const uint32_t n = (uint32_t(length[0]) << 24) | (uint32_t(length[1]) << 16) | (uint32_t(length[2]) << 8) | length[3];
+    const uint32_t n = (uint32_t(length[0]) << 24) | (uint32_t(length[1]) << 16) |
+                       (uint32_t(length[2]) << 8) | length[3];
     std::string secret(n <= 1024 ? n : 0, '\0');
-    if (n > 1024 || link.RecvBlock(&secret[0], static_cast<int>(n)) != static_cast<int>(n) || secret != expected) {
+    if (n > 1024 || link.RecvBlock(&secret[0], static_cast<int>(n)) != static_cast<int>(n) ||
+        secret != expected) {
       std::cerr << "!! Rejected a manager connection: wrong or missing secret" << std::endl;
       return 1;
     }
