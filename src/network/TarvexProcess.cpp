@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -19,10 +20,12 @@ namespace {
 // A line longer than this is handed out in pieces rather than buffered on.
 const size_t kLongestLine = 1 << 20;
 
-volatile sig_atomic_t ReceivedTermination = 0;
+// Lock-free, so that the handler may store it and any thread may read it.
+std::atomic<int> ReceivedTermination{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal flag must be lock-free");
 bool HookInstalled = false;
 
-extern "C" void RecordTermination(int signal) { ReceivedTermination = signal; }
+extern "C" void RecordTermination(int signal) { ReceivedTermination.store(signal); }
 
 std::string Reason(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
 
@@ -62,6 +65,22 @@ bool TarvexProcess::Start(const std::string& program, const std::vector<std::str
   for (std::string& w : words) argv.push_back(&w[0]);
   argv.push_back(nullptr);
 
+  // The parent's environment, with the requested entries in place of any
+  // of the same name.
+  std::vector<std::string> entries = options.environment;
+  std::vector<char*> envp;
+  for (char** e = environ; e != nullptr && *e != nullptr; e++) {
+    const char* equals = std::strchr(*e, '=');
+    const size_t nameLength = equals ? static_cast<size_t>(equals - *e) : std::strlen(*e);
+    bool replaced = false;
+    for (const std::string& entry : options.environment)
+      replaced = replaced || (entry.size() > nameLength && entry[nameLength] == '=' &&
+                              entry.compare(0, nameLength, *e, nameLength) == 0);
+    if (!replaced) envp.push_back(*e);
+  }
+  for (std::string& entry : entries) envp.push_back(&entry[0]);
+  envp.push_back(nullptr);
+
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -89,7 +108,7 @@ bool TarvexProcess::Start(const std::string& program, const std::vector<std::str
   posix_spawnattr_setflags(&attributes, flags);
 
   pid_t pid = -1;
-  const int rc = ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  const int rc = ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   ::close(ends[1]);
@@ -228,21 +247,28 @@ std::string TarvexProcess::StatusText() const {
 
 const std::string& TarvexProcess::GetErrorString() const { return ErrorString; }
 
-void TarvexProcess::InstallTerminationHook() {
+void TarvexProcess::InstallTerminationHook() { InstallTerminationHook(false); }
+
+void TarvexProcess::InstallTerminationHook(bool restartInterruptedCalls) {
   if (HookInstalled) return;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = RecordTermination;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a waiting caller wakes up
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  action.sa_flags = restartInterruptedCalls ? SA_RESTART : 0;
+  // A signal that was ignored when the program started (SIGINT for a job a
+  // script runs in the background) stays ignored.
+  for (int signal : {SIGINT, SIGTERM}) {
+    struct sigaction previous;
+    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
   HookInstalled = true;
 }
 
-int TarvexProcess::TerminationSignal() { return ReceivedTermination; }
+int TarvexProcess::TerminationSignal() { return ReceivedTermination.load(); }
 
-void TarvexProcess::ClearTermination() { ReceivedTermination = 0; }
+void TarvexProcess::ClearTermination() { ReceivedTermination.store(0); }
 
 std::string TarvexProcess::SignalName(int signal) {
   switch (signal) {

@@ -25,6 +25,10 @@ class TarvexProcess {
     // the parent's terminal reaches the parent only, which then stops its
     // children in order.
     bool ownProcessGroup = false;
+    // NAME=value entries set in the child's environment, replacing any
+    // value the parent's environment has for the same name. Meant for what
+    // must not show on a command line (a shared secret).
+    std::vector<std::string> environment;
   };
 
   // Result of ReadLine.
@@ -85,8 +89,13 @@ class TarvexProcess {
   // ---- process-wide ------------------------------------------------------
   // Installs handlers for SIGINT and SIGTERM that only record the signal
   // (without restarting interrupted waits, so that a waiting caller sees it
-  // promptly). Idempotent.
+  // promptly); a signal ignored at the time stays ignored. Idempotent.
   static void InstallTerminationHook();
+  // The same, choosing whether system calls the signal interrupts resume by
+  // themselves (reads and writes of pipes and sockets, for a program that
+  // only looks at the flag between steps of its work; waits such as poll
+  // return early either way). The first installation decides.
+  static void InstallTerminationHook(bool restartInterruptedCalls);
   // The last termination signal received since the hook was installed or
   // cleared (SIGINT or SIGTERM), 0 when none.
   static int TerminationSignal();

@@ -26,6 +26,7 @@ const char* const kSelectError = "error in select";
 const char* const kRecvError = "error in recv";
 const char* const kSendError = "error in send";
 const char* const kShutdownError = "error in shutdown";
+const char* const kTimeoutError = "timed out";
 
 std::atomic<bool> LibraryInitialised{false};
 
@@ -59,6 +60,16 @@ int ConnectDescriptor(int fd, const sockaddr* address, socklen_t length) {
   return err;
 }
 
+// Milliseconds on the steady clock, for deadlines.
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The deadline timeoutMs from now; negative (none) for a negative timeout.
+long long DeadlineAfter(int timeoutMs) { return timeoutMs < 0 ? -1 : NowMs() + timeoutMs; }
+
 // True when the first `length` bytes of buf end with the marker.
 bool EndsWith(const char* buf, int length, const char* marker, int markerLength) {
   return length >= markerLength &&
@@ -67,12 +78,12 @@ bool EndsWith(const char* buf, int length, const char* marker, int markerLength)
 
 }  // namespace
 
-TarvexSocket::TarvexSocket(bool create) : Descriptor(-1), ErrorString(nullptr) {
+TarvexSocket::TarvexSocket(bool create) : Descriptor(-1), ErrorString(nullptr), ErrorNo(0) {
   InitializeSocketLibrary();
   if (!create) return;
   Descriptor = OpenStream();
   if (Descriptor < 0) {
-    SetError(kSocketCreationError);
+    SetError(kSocketCreationError, errno);
     std::fprintf(stderr, "error in socket creation\n");
     std::fflush(stderr);
   }
@@ -87,29 +98,44 @@ bool TarvexSocket::InitializeSocketLibrary() {
   return true;
 }
 
-void TarvexSocket::SetError(const char* text) { ErrorString = text; }
+void TarvexSocket::SetError(const char* text, int number) {
+  ErrorString = text;
+  ErrorNo = number;
+}
 
 const char* TarvexSocket::GetErrorString() const { return ErrorString; }
 
+int TarvexSocket::ErrorNumber() const { return ErrorNo; }
+
+bool TarvexSocket::TimedOut() const { return ErrorString == kTimeoutError; }
+
 bool TarvexSocket::IsValid() const { return Descriptor >= 0; }
 
-bool TarvexSocket::Bind(int port) {
+bool TarvexSocket::Bind(int port) { return Bind(port, nullptr); }
+
+bool TarvexSocket::IsIPv4Address(const char* text) {
+  in_addr parsed;
+  return text != nullptr && ::inet_pton(AF_INET, text, &parsed) == 1;
+}
+
+bool TarvexSocket::Bind(int port, const char* host) {
   // No SO_REUSEADDR: with it, Linux lets two sockets that are bound but not
   // yet listening share a port, and two simulators started together could
   // then both "find" the same free port. Without it, a port still in
   // TIME_WAIT is skipped, which the port search handles anyway.
   int err = EINVAL;
-  if (port >= 0 && port <= 65535) {
-    sockaddr_in address;
-    std::memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
+  sockaddr_in address;
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool known = host == nullptr || ::inet_pton(AF_INET, host, &address.sin_addr) == 1;
+  if (known && port >= 0 && port <= 65535) {
     address.sin_port = htons(static_cast<uint16_t>(port));
     if (::bind(Descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
       return true;
     err = errno;
   }
-  SetError(kBindError);
+  SetError(kBindError, err);
   if (err == EADDRINUSE) return false;
   std::fprintf(stderr, "error in bind.  errno=%d (Port=%d)\n", err, port);
   std::fflush(stderr);
@@ -119,7 +145,7 @@ bool TarvexSocket::Bind(int port) {
 bool TarvexSocket::Listen(int backlog) {
   if (::listen(Descriptor, backlog) == 0) return true;
   const int err = errno;
-  SetError(kListenError);
+  SetError(kListenError, err);
   std::fprintf(stderr, "error in listen%d\n", err);
   std::fflush(stderr);
   return false;
@@ -131,7 +157,7 @@ bool TarvexSocket::Accept(TarvexSocket& connection) {
     fd = ::accept4(Descriptor, nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    SetError(kAcceptError);
+    SetError(kAcceptError, errno);
     std::fprintf(stderr, "error in accept: \n");
     std::fflush(stderr);
     return false;
@@ -139,6 +165,7 @@ bool TarvexSocket::Accept(TarvexSocket& connection) {
   connection.Close();
   connection.Descriptor = fd;
   connection.ErrorString = nullptr;
+  connection.ErrorNo = 0;
   return true;
 }
 
@@ -180,7 +207,7 @@ bool TarvexSocket::Connect(const char* host, int port, bool reportFailure) {
     }
   }
   if (err == 0) return true;
-  SetError(kConnectError);
+  SetError(kConnectError, err);
   if (!reportFailure) return false;
   std::fprintf(stderr, "error in connect: errno=%d\n", err);
   std::fflush(stderr);
@@ -218,10 +245,37 @@ bool TarvexSocket::Select(int timeoutMs) {
       }
     }
   }
-  SetError(kSelectError);
+  SetError(kSelectError, err);
   std::fprintf(stderr, "error in select%d\n", err);
   std::fflush(stderr);
   return false;
+}
+
+int TarvexSocket::WaitUntil(short events, long long deadlineMs) {
+  for (;;) {
+    int wait = -1;
+    if (deadlineMs >= 0) {
+      const long long left = deadlineMs - NowMs();
+      if (left <= 0) {
+        SetError(kTimeoutError);
+        return 0;
+      }
+      wait = static_cast<int>(left < 0x7fffffff ? left : 0x7fffffff);
+    }
+    pollfd p{Descriptor, events, 0};
+    const int r = ::poll(&p, 1, wait);
+    if (r > 0) {
+      // End of stream, a reset or a pending error also count as ready: the
+      // next read or send reports them.
+      if ((p.revents & POLLNVAL) == 0) return 1;
+      SetError(events == POLLIN ? kRecvError : kSendError, EBADF);
+      return -1;
+    }
+    if (r < 0 && errno != EINTR) {
+      SetError(events == POLLIN ? kRecvError : kSendError, errno);
+      return -1;
+    }
+  }
 }
 
 int TarvexSocket::SelectMany(TarvexSocket* const* sockets, int n, int timeoutMs, bool* readable) {
@@ -265,15 +319,21 @@ int TarvexSocket::Recv(char* buf, int n) {
   }
   const ssize_t r = ReceiveOnce(Descriptor, buf, static_cast<size_t>(n), 0);
   if (r < 0) {
-    SetError(kRecvError);
+    SetError(kRecvError, errno);
     return -1;
   }
   return static_cast<int>(r);
 }
 
-int TarvexSocket::RecvBlock(char* buf, int n) {
+int TarvexSocket::RecvBlock(char* buf, int n) { return RecvBlockWithin(buf, n, -1); }
+
+int TarvexSocket::RecvBlock(char* buf, int n, const char* end) { return RecvBlockWithin(buf, n, end, -1); }
+
+int TarvexSocket::RecvBlockWithin(char* buf, int n, int timeoutMs) {
+  const long long deadline = DeadlineAfter(timeoutMs);
   int total = 0;
   while (total < n) {
+    if (deadline >= 0 && WaitUntil(POLLIN, deadline) <= 0) break;
     const int r = Recv(buf + total, n - total);
     if (r <= 0) break;
     total += r;
@@ -281,20 +341,22 @@ int TarvexSocket::RecvBlock(char* buf, int n) {
   return total;
 }
 
-int TarvexSocket::RecvBlock(char* buf, int n, const char* end) {
+int TarvexSocket::RecvBlockWithin(char* buf, int n, const char* end, int timeoutMs) {
   if (buf == nullptr) {
     SetError(kRecvError);
     return 0;
   }
   buf[0] = '\0';
+  const long long deadline = DeadlineAfter(timeoutMs);
   const int markerLength = end != nullptr ? static_cast<int>(std::strlen(end)) : 0;
   int total = 0;
   while (total < n) {
+    if (deadline >= 0 && WaitUntil(POLLIN, deadline) <= 0) break;
     // Look at what has arrived without taking it, so that nothing past the
     // end marker is consumed: it belongs to whatever the peer sends next.
     const ssize_t peeked = ReceiveOnce(Descriptor, buf + total, static_cast<size_t>(n - total), MSG_PEEK);
     if (peeked <= 0) {
-      if (peeked < 0) SetError(kRecvError);
+      if (peeked < 0) SetError(kRecvError, errno);
       break;
     }
     int take = static_cast<int>(peeked);
@@ -314,7 +376,7 @@ int TarvexSocket::RecvBlock(char* buf, int n, const char* end) {
     const ssize_t got = ReceiveOnce(Descriptor, buf + total, static_cast<size_t>(take), 0);
     if (got <= 0) {
       buf[total] = '\0';
-      if (got < 0) SetError(kRecvError);
+      if (got < 0) SetError(kRecvError, errno);
       break;
     }
     total += static_cast<int>(got);
@@ -337,10 +399,39 @@ int TarvexSocket::Send(const char* buf, int n) {
     const ssize_t r = ::send(Descriptor, buf + sent, static_cast<size_t>(n - sent), MSG_NOSIGNAL);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) {
-      SetError(kSendError);
+      SetError(kSendError, r < 0 ? errno : 0);
       return -1;
     }
     sent += static_cast<int>(r);
+  }
+  return sent;
+}
+
+int TarvexSocket::SendWithin(const char* buf, int n, int stallMs) {
+  if (stallMs < 0) return Send(buf, n);
+  if (n < 0 || (buf == nullptr && n > 0)) {
+    SetError(kSendError);
+    return -1;
+  }
+  int sent = 0;
+  long long deadline = DeadlineAfter(stallMs);
+  while (sent < n) {
+    // Without waiting: a full send buffer is waited on below, for as long as
+    // the peer keeps taking nothing.
+    const ssize_t r =
+        ::send(Descriptor, buf + sent, static_cast<size_t>(n - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (r > 0) {
+      sent += static_cast<int>(r);
+      deadline = DeadlineAfter(stallMs);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (WaitUntil(POLLOUT, deadline) <= 0) return -1;
+      continue;
+    }
+    SetError(kSendError, r < 0 ? errno : 0);
+    return -1;
   }
   return sent;
 }
@@ -351,7 +442,7 @@ void TarvexSocket::Close() {
   // nothing left to shut down, and the close below is all that is needed.
   if (::shutdown(Descriptor, SHUT_RDWR) != 0 && errno != ENOTCONN) {
     const int err = errno;
-    SetError(kShutdownError);
+    SetError(kShutdownError, err);
     std::fprintf(stderr, "error in shutdown.  errno=%d\n", err);
     std::fflush(stderr);
   }

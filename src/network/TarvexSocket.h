@@ -36,6 +36,13 @@ class TarvexSocket {
   // successive ones; other failures print "error in bind.  errno=...".
   // Port 0 lets the system choose a free port; GetPort() tells which.
   bool Bind(int port);
+  // The same on one local IPv4 address given in dotted form ("127.0.0.1"
+  // listens on the loopback interface only); null means every address. An
+  // address that is not one of this machine's fails with EADDRNOTAVAIL
+  // (see ErrorNumber).
+  bool Bind(int port, const char* address);
+  // True when the text is an IPv4 address in dotted decimal form.
+  static bool IsIPv4Address(const char* text);
   bool Listen(int backlog);
   // Takes one pending connection and hands it to `connection` (whose own
   // descriptor, if any, is closed first). Blocks while none is pending, so
@@ -84,8 +91,24 @@ class TarvexSocket {
   // SIGPIPE.
   int Send(const char* buf, int n);
 
+  // Bounded forms of the above, for peers that may stall. RecvBlockWithin
+  // reads like RecvBlock (with or without an end marker) but gives up when
+  // timeoutMs have passed since the call; it returns the bytes read so far.
+  // SendWithin sends like Send but fails when the peer takes no byte for
+  // stallMs in a row (a peer that reads, however slowly, keeps it going).
+  // A time that runs out records an error, and TimedOut() is then true. A
+  // negative time means no limit (the unbounded operations).
+  int RecvBlockWithin(char* buf, int n, int timeoutMs);
+  int RecvBlockWithin(char* buf, int n, const char* end, int timeoutMs);
+  int SendWithin(const char* buf, int n, int stallMs);
+
   // The last error text, or null while no operation has failed.
   const char* GetErrorString() const;
+  // The C library's error number of the last failure (0 when there was
+  // none, or the failure had no number, as a peer's end of stream).
+  int ErrorNumber() const;
+  // True when the last failure was a bounded operation's time running out.
+  bool TimedOut() const;
   // Shuts the connection down in both directions and closes the descriptor,
   // which becomes invalid either way. A connection the peer already tore
   // down is not worth a message; any other shutdown failure prints
@@ -99,10 +122,15 @@ class TarvexSocket {
   bool IsValid() const;
 
  private:
-  void SetError(const char* text);
+  void SetError(const char* text, int number = 0);
+  // Waits until the descriptor is ready for `events` or the deadline (a
+  // steady-clock time in milliseconds; negative: none) has passed. 1 ready,
+  // 0 timed out, -1 failed (the error recorded).
+  int WaitUntil(short events, long long deadlineMs);
 
   int Descriptor;
   const char* ErrorString;
+  int ErrorNo;
 };
 
 #endif

@@ -1,16 +1,34 @@
 // The command line: option parsing, confirmation lines and the usage text.
-#include <cstdlib>
+#include "simulator/CommandOptions.h"
+
 #include <cstring>
 #include <iostream>
 
+#include "network/TarvexSocket.h"
 #include "simulator/SimulatorClass.h"
 
 namespace {
 
-// atoi's conversion with defined behaviour for out-of-range text: leading
-// white space and a sign are accepted, conversion stops at the first
-// non-digit, text without digits gives 0.
-int toInt(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 10)); }
+const size_t kMaxArgumentLength = 128;
+
+// A whole decimal number: digits only (no sign, no blanks, nothing after
+// them), from low to high.
+bool wholeNumber(const char* text, uint64_t low, uint64_t high, uint64_t* value) {
+  if (text == nullptr || *text == '\0') return false;
+  uint64_t v = 0;
+  for (const char* p = text; *p; p++) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(*p - '0');
+    if (v > high) return false;
+  }
+  if (v < low) return false;
+  *value = v;
+  return true;
+}
+
+const char* rngName(int32_t type) {
+  return SimulatorClass::to_string(static_cast<SimulatorClass::RandomNumberGeneratorType>(type));
+}
 
 }  // namespace
 
@@ -24,6 +42,8 @@ const char* SimulatorClass::to_string(RandomNumberGeneratorType type) {
 }
 
 void SimulatorClass::PrintUsage() {
+  // The lines of the original options stay as they are; later options are
+  // added after them.
   std::cerr << "Valid Options\n"
             << "-a <name>: write ASCII output to file <name>\n"
             << "-b <name>: write binary output to file <name>\n"
@@ -41,27 +61,30 @@ void SimulatorClass::PrintUsage() {
             << "-s <num>: Random Number Seed (31415[default])\n"
             << "-t <num>: Simulation Type (1 = Terminating[default] 0 = Steady State)\n"
             << "-w: Simulator will wait to send output until socket connection is established.\n"
+            << "-H <address>: IPv4 address to listen on for SimMgr, e.g. 127.0.0.1 (default=all)\n"
             << std::flush;
 }
 
-int16_t SimulatorClass::ParseCommandLineOptions(int argc, char** argv) {
-  ReportSize = 1000;
-  MaxBatches = 0;
+int16_t ParseCommandLine(int argc, char** argv, SimulatorSettings* settings, std::ostream& out,
+                         std::ostream& err) {
+  SimulatorSettings& s = *settings;
+  s.ReportSize = 1000;
+  s.MaxBatches = 0;
   bool traceRequested = false;
 
   if (argc == 1) {
-    std::cerr << "ERROR: No command line options specified" << std::endl;
+    err << "ERROR: No command line options specified" << std::endl;
     return 1;
   }
   if (argc < 1) return 0;
 
   for (int i = 1; i < argc; i++) {
-    const char* arg = argv[i];
+    const char* arg = argv ? argv[i] : nullptr;
+    if (arg == nullptr) continue;
     size_t length = std::strlen(arg);
-    if (length > static_cast<size_t>(kMaxArgumentLength)) {
-      std::cerr << "ERROR: Command Line Argument Too Long, Limited to " << kMaxArgumentLength
-                << " Characters\n"
-                << std::flush;
+    if (length > kMaxArgumentLength) {
+      err << "ERROR: Command Line Argument Too Long, Limited to " << kMaxArgumentLength << " Characters\n"
+          << std::flush;
       return 1;
     }
     if (arg[0] != '-') continue;
@@ -69,7 +92,7 @@ int16_t SimulatorClass::ParseCommandLineOptions(int argc, char** argv) {
     char letter = arg[1];
     const char* param = nullptr;
     if (length == 2) {
-      if (i + 1 < argc && argv[i + 1][0] != '-') param = argv[++i];
+      if (i + 1 < argc && argv[i + 1] && argv[i + 1][0] != '-') param = argv[++i];
     } else if (length > 2) {
       param = arg + 2;
     }
@@ -77,138 +100,146 @@ int16_t SimulatorClass::ParseCommandLineOptions(int argc, char** argv) {
     // Options that need a parameter fail without one; flags fail with one.
     auto expect = [&](char option) {
       if (param) return true;
-      std::cerr << "Expect a parameter after '-" << option << "'\n" << std::flush;
+      err << "Expect a parameter after '-" << option << "'\n" << std::flush;
       return false;
     };
     auto noParameter = [&](char option) {
       if (!param) return true;
-      std::cerr << "Did not expect a parameter after '-" << option << "'\n" << std::flush;
+      err << "Did not expect a parameter after '-" << option << "'\n" << std::flush;
+      return false;
+    };
+    // A numeric parameter: a whole number in its range, or the failure with
+    // a message naming the option and the range.
+    uint64_t number = 0;
+    auto numeric = [&](char option, uint64_t low, uint64_t high, const char* note) {
+      if (!expect(option)) return false;
+      if (wholeNumber(param, low, high, &number)) return true;
+      err << "ERROR: Option -" << option << " takes a whole number from " << low << " to " << high
+          << note << ", not '" << param << "'\n"
+          << std::flush;
       return false;
     };
 
     switch (letter) {
       case 'a':
         if (!expect('a')) return 1;
-        ASCIIFilename = param;
-        HasASCIIFilename = true;
-        std::cout << "ASCIIFilename: " << ASCIIFilename << std::endl;
+        s.ASCIIFilename = param;
+        s.HasASCIIFilename = true;
+        out << "ASCIIFilename: " << s.ASCIIFilename << std::endl;
         break;
       case 'b':
         if (!expect('b')) return 1;
-        BinFilename = param;
-        HasBinFilename = true;
-        std::cout << "BinFilename: " << BinFilename << std::endl;
+        s.BinFilename = param;
+        s.HasBinFilename = true;
+        out << "BinFilename: " << s.BinFilename << std::endl;
         break;
       case 'c':
-        if (!expect('c')) return 1;
-        ClientID = toInt(param);
-        std::cout << "ClientID: " << ClientID << std::endl;
+        if (!numeric('c', 0, 2147483647, "")) return 1;
+        s.ClientID = static_cast<int32_t>(number);
+        out << "ClientID: " << s.ClientID << std::endl;
         break;
       case 'e':
-        if (!expect('e')) return 1;
-        Experiment = static_cast<uint32_t>(toInt(param));
-        std::cout << "Experiment: " << Experiment << std::endl;
+        if (!numeric('e', 0, 65535, "")) return 1;
+        s.Experiment = static_cast<uint32_t>(number);
+        out << "Experiment: " << s.Experiment << std::endl;
         break;
       case 'f':
         if (!expect('f')) return 1;
-        TraceFileName = param;
-        HasTraceFileName = true;
+        s.TraceFileName = param;
+        s.HasTraceFileName = true;
         traceRequested = true;
-        std::cout << "TraceFile: " << TraceFileName << std::endl;
+        out << "TraceFile: " << s.TraceFileName << std::endl;
         break;
       case 'l':
-        if (!expect('l')) return 1;
-        RequestedTraceLevel = toInt(param);
+        if (!numeric('l', 1, 4, "")) return 1;
+        s.RequestedTraceLevel = static_cast<int32_t>(number);
         traceRequested = true;
-        std::cout << "TraceLevel: " << RequestedTraceLevel << std::endl;
+        out << "TraceLevel: " << s.RequestedTraceLevel << std::endl;
         break;
       case 'm':
         if (!noParameter('m')) return 1;
-        TarvexTrace = true;
+        s.TarvexTrace = true;
         break;
       case 'x':
         if (!noParameter('x')) return 1;
-        XMLTrace = true;
+        s.XMLTrace = true;
         break;
       case 'n':
-        if (!expect('n')) return 1;
-        ReportSize = toInt(param);
-        std::cout << "ReportSize: " << ReportSize << std::endl;
+        if (!numeric('n', 1, 2147483647, "")) return 1;
+        s.ReportSize = static_cast<int32_t>(number);
+        out << "ReportSize: " << s.ReportSize << std::endl;
         break;
       case 'N':
-        if (!expect('N')) return 1;
-        MaxBatches = toInt(param);
-        std::cout << "Max Number of Batches: " << MaxBatches << std::endl;
+        if (!numeric('N', 0, 2147483647, " (0: no limit)")) return 1;
+        s.MaxBatches = static_cast<int32_t>(number);
+        out << "Max Number of Batches: " << s.MaxBatches << std::endl;
         break;
-      case 'p': {
-        if (!expect('p')) return 1;
-        int port = toInt(param);
-        if (port < 0 || port > 65535) {
-          std::cerr << "ERROR: Port " << port << " is outside the range 0 to 65535\n" << std::flush;
-          return 1;
-        }
-        Port = static_cast<int16_t>(static_cast<uint16_t>(port));
-        std::cout << "Port: " << port << std::endl;
+      case 'p':
+        if (!numeric('p', 0, 65535, "")) return 1;
+        s.Port = static_cast<int16_t>(static_cast<uint16_t>(number));
+        out << "Port: " << number << std::endl;
         break;
-      }
-      case 'r': {
-        if (!expect('r')) return 1;
-        int type = toInt(param);
-        if (type < 0 || type > 2) return 1;
-        RNGType = static_cast<RandomNumberGeneratorType>(type);
-        std::cout << "Random Number Generator: " << to_string(RNGType) << std::endl;
+      case 'r':
+        if (!numeric('r', 0, 2, "")) return 1;
+        s.RNGType = static_cast<int32_t>(number);
+        out << "Random Number Generator: " << rngName(s.RNGType) << std::endl;
         break;
-      }
       case 's':
-        if (!expect('s')) return 1;
-        Seed = static_cast<uint32_t>(toInt(param));
-        std::cout << "Random Number Seed: " << Seed << std::endl;
+        if (!numeric('s', 0, 4294967295u, "")) return 1;
+        s.Seed = static_cast<uint32_t>(number);
+        out << "Random Number Seed: " << s.Seed << std::endl;
         break;
       case 't':
-        if (!expect('t')) return 1;
-        IsTerminating = toInt(param);
-        std::cout << "Is Terminating Simulation: " << IsTerminating << std::endl;
+        if (!numeric('t', 0, 1, "")) return 1;
+        s.IsTerminating = static_cast<int32_t>(number);
+        out << "Is Terminating Simulation: " << s.IsTerminating << std::endl;
         break;
       case 'w':
         if (!noParameter('w')) return 1;
-        WaitForSocket = true;
-        std::cout << "Wait For Socket Enabled" << std::endl;
+        s.WaitForSocket = true;
+        out << "Wait For Socket Enabled" << std::endl;
+        break;
+      case 'H':
+        if (!expect('H')) return 1;
+        if (!TarvexSocket::IsIPv4Address(param)) {
+          err << "ERROR: Option -H takes an IPv4 address such as 127.0.0.1, not '" << param << "'\n"
+              << std::flush;
+          return 1;
+        }
+        s.ListenAddress = param;
+        out << "ListenAddress: " << s.ListenAddress << std::endl;
         break;
       case 'M':
         if (!expect('M')) return 1;
-        ModelFileName = param;
-        HasModelFile = true;
-        std::cout << "ModelFile: " << ModelFileName << std::endl;
+        s.ModelFileName = param;
+        s.HasModelFile = true;
+        out << "ModelFile: " << s.ModelFileName << std::endl;
         break;
       case 'K':
         if (!noParameter('K')) return 1;
-        CheckModelOnly = true;
+        s.CheckModelOnly = true;
         break;
       case 'O':
         if (!expect('O')) return 1;
-        OverrideString = param;
-        HasOverrideString = true;
-        std::cout << "OverrideString is " << OverrideString << std::endl;
+        s.OverrideString = param;
+        s.HasOverrideString = true;
+        out << "OverrideString is " << s.OverrideString << std::endl;
         break;
       default:
-        std::cerr << "ERROR: Unrecognized Command Line option: " << arg << "\n" << std::flush;
+        err << "ERROR: Unrecognized Command Line option: " << arg << "\n" << std::flush;
         return 1;
     }
   }
 
-  // Packets hold ReportSize observations per node; without room for one
-  // observation nothing could ever be reported.
-  if (ReportSize < 1) {
-    std::cerr << "ERROR: ReportSize (-n) must be at least 1, not " << ReportSize << "\n"
-              << std::flush;
+  if (s.CheckModelOnly && !s.HasModelFile) {
+    err << "ERROR: -K checks a model file: give it with -M\n" << std::flush;
     return 1;
   }
 
-  if (CheckModelOnly && !HasModelFile) {
-    std::cerr << "ERROR: -K checks a model file: give it with -M\n" << std::flush;
-    return 1;
-  }
-
-  if (traceRequested && !TarvexTrace && !XMLTrace) TarvexTrace = true;
+  if (traceRequested && !s.TarvexTrace && !s.XMLTrace) s.TarvexTrace = true;
   return 0;
+}
+
+int16_t SimulatorClass::ParseCommandLineOptions(int argc, char** argv) {
+  return ParseCommandLine(argc, argv, this, std::cout, std::cerr);
 }

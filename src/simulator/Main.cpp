@@ -5,9 +5,14 @@
 #include <new>
 
 #include "base/StandardErrors.h"
+#include "network/TarvexProcess.h"
 #include "simulator/SimulatorClass.h"
 
 int main(int argc, char** argv) {
+  // SIGINT and SIGTERM (a cluster job's time limit) only raise a flag: the
+  // run stops after the current replication with whole files. Interrupted
+  // reads and writes resume by themselves.
+  TarvexProcess::InstallTerminationHook(true);
   try {
     auto simulator = std::make_unique<SimulatorClass>(argc, argv);
     std::cout << "SIMULATOR::Preparing to run()" << std::endl;

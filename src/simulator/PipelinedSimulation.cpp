@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/BaseModelClass.h"
+#include "network/TarvexProcess.h"
 #include "network/TarvexThread.h"
 #include "rewards/PVModel.h"
 #include "simulator/ObservationPipeline.h"
@@ -67,6 +68,9 @@ void SimulatorClass::ObserveReplications(ObservationPipeline* pipeline) {
     }
     pipeline->ReturnFree(batch);
   }
+  // The simulating side stopped early (a stop signal) while the run was
+  // going: the replications it made are all counted; write them.
+  if (StopFlag == kRunning) FinishAfterSignal(k);
   // The firings of the replications counted, as the one-thread run counts.
   ActionsFired = static_cast<int32_t>(FiringsBeforeRun + counted);
 }
@@ -92,7 +96,11 @@ bool SimulatorClass::PipelinedTerminatingSimulation() {
 
   int64_t produced = 0;
   ObservationBatch* batch = pipeline.TakeFree();
-  while (StopFlag == kRunning && !(MaxBatches > 0 && produced >= MaxBatches)) {
+  // A stop signal ends the replications here; the observing thread then
+  // counts and writes every one made (StopSignal is read once it has ended).
+  bool signalled = false;
+  while (StopFlag == kRunning && !(MaxBatches > 0 && produced >= MaxBatches) &&
+         !(signalled = TarvexProcess::TerminationSignal() != 0)) {
     Recording = batch;
     pvModel->RestartCompletionSchedule();
     SimulateReplication();
@@ -108,6 +116,7 @@ bool SimulatorClass::PipelinedTerminatingSimulation() {
   pipeline.PushFull(batch);
   pipeline.Close();
   observer.WaitUntilDone();
+  if (signalled && !StopSignal) StopSignal = TarvexProcess::TerminationSignal();
 
   TemplateEvent.reset();
   PlaceholderAction.reset();

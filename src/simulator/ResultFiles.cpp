@@ -4,6 +4,10 @@
 // itself, which is also the data message sent to the manager. Multi-byte
 // numbers are big-endian; doubles are IEEE-754 binary64, most significant
 // byte first.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -50,7 +54,7 @@ std::unique_ptr<std::ofstream> SimulatorClass::CreateAsciiFile(const char* name)
   uint32_t seed = Seed ? Seed : 31415;
   *out << "#TARVEX_SIM_ASCII_FILE," << "TARVEX_VER=" << kVersion << "," << "FILE_VER=" << 1 << ","
        << "EXPERIMENTS=" << Experiment << "," << "SEED=" << seed << "," << "RANDOMGEN="
-       << to_string(RNGType) << "\n";
+       << to_string(static_cast<RandomNumberGeneratorType>(RNGType)) << "\n";
   *out << "#FORMAT: (PV ID Number),(PV Value)\n";
   return out;
 }
@@ -58,8 +62,12 @@ std::unique_ptr<std::ofstream> SimulatorClass::CreateAsciiFile(const char* name)
 void SimulatorClass::CloseAsciiFile(std::ofstream& out) {
   out << "#META_DATA," << "BATCHES=" << ReplicationCount << "\n";
   out.flush();
-  CheckStream(&out, "ASCII", ASCIIFilename);
-  out.close();
+  if (CheckStream(&out, "ASCII", ASCIIFilename)) {
+    out.close();
+    CheckStream(&out, "ASCII", ASCIIFilename);
+  } else {
+    out.close();
+  }
 }
 
 std::string SimulatorClass::CreateBinFileHeader(int fileVersion) {
@@ -71,7 +79,7 @@ std::string SimulatorClass::CreateBinFileHeader(int fileVersion) {
   // characters, and only if the piece before it was added.
   const std::string pieces[] = {
       ",SEED=" + std::to_string(seed),
-      std::string(",RANDOMGEN=") + to_string(RNGType),
+      std::string(",RANDOMGEN=") + to_string(static_cast<RandomNumberGeneratorType>(RNGType)),
       ",BATCHES=" + std::to_string(ReplicationCount) + ",",
   };
   for (const std::string& piece : pieces) {
@@ -101,7 +109,41 @@ void SimulatorClass::UpdateBinFileHeader(std::ofstream& out) {
 
 void SimulatorClass::CloseBinFile(std::ofstream& out) {
   UpdateBinFileHeader(out);
-  out.close();
+  if (out.good()) {
+    out.close();
+    CheckStream(&out, "binary", BinFilename);
+  } else {
+    out.close();
+  }
+}
+
+std::unique_ptr<std::ofstream> SimulatorClass::CreateNewBinFile(const std::string& name,
+                                                                std::string* error) {
+  // Created exclusively, so that an existing file (or a link planted in its
+  // place) is never written; the stream then opens the new, empty file
+  // without truncating, and must be that very file.
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) {
+    *error = "cannot create " + name + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  auto out = std::make_unique<std::ofstream>(name, std::ios::in | std::ios::out | std::ios::binary);
+  struct stat made, opened;
+  bool same = out->good() && ::fstat(fd, &made) == 0 && ::stat(name.c_str(), &opened) == 0 &&
+              made.st_dev == opened.st_dev && made.st_ino == opened.st_ino;
+  ::close(fd);
+  if (!same) {
+    *error = "cannot open " + name + " after creating it";
+    return nullptr;
+  }
+  return out;
+}
+
+void SimulatorClass::FinishResultFiles() {
+  if (AsciiStream && AsciiStream->is_open()) CloseAsciiFile(*AsciiStream);
+  if (BinStream && BinStream->is_open()) CloseBinFile(*BinStream);
+  AsciiStream.reset();
+  BinStream.reset();
 }
 
 double SimulatorClass::EndianConvertDouble(double value) {
@@ -117,14 +159,11 @@ double SimulatorClass::EndianConvertDouble(double value) {
 
 namespace {
 
-// Sends one encoded field; a failed send stops the run and drops the link,
-// so that later fields go to the stream only and the file stays whole.
+// Sends one encoded field; a failed send ends the link (and the run), so
+// that later fields go to the stream only and the file stays whole.
 bool sendField(SimulatorClass* sim, TarvexSocket* socket, const char* bytes, int n) {
   if (!socket || sim->LinkFailed) return true;
-  if (socket->Send(bytes, n) > 0) return true;
-  sim->StopFlag = SimulatorClass::kStop;
-  sim->LinkFailed = true;
-  return false;
+  return sim->SendToManager(socket, bytes, n);
 }
 
 }  // namespace
@@ -227,13 +266,7 @@ void SimulatorClass::OutputDataBinary(TarvexSocket* socket, std::ostream* stream
     }
     kind = 2;
   }
-  bool sent = true;
-  if (socket && !LinkFailed && socket->Send(RecordBuffer.data(), static_cast<int>(length)) <= 0) {
-    sent = false;
-    StopFlag = kStop;
-    LinkFailed = true;
-  }
-  (void)sent;
+  if (socket && !LinkFailed) SendToManager(socket, RecordBuffer.data(), static_cast<int>(length));
   if (stream) stream->write(RecordBuffer.data(), static_cast<std::streamsize>(length));
 }
 

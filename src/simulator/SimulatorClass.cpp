@@ -1,6 +1,9 @@
 // Set-up, the run and teardown of the driver.
 #include "simulator/SimulatorClass.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cfloat>
 #include <cstdlib>
@@ -11,6 +14,7 @@
 #include "distributions/MersenneTwister.h"
 #include "distributions/Tausworthe.h"
 #include "model/FileStudy.h"
+#include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
 #include "rewards/BaseStudyClass.h"
 #include "rewards/PVModel.h"
@@ -29,6 +33,27 @@ std::unique_ptr<UserDistributions> fallbackDistribution;
   std::cerr << "ERROR: cannot open " << what << " result file " << name << ": "
             << (error ? std::strerror(error) : "unknown error") << std::endl;
   std::exit(1);
+}
+
+[[noreturn]] void refuse(const std::string& message) {
+  std::cout.flush();
+  std::cerr << "ERROR: " << message << std::endl;
+  std::exit(1);
+}
+
+// The memory the process may use at most, in bytes: the machine's physical
+// memory, or less under an address-space or data-size limit.
+unsigned long long usableMemory() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  using u64 = unsigned long long;
+  u64 most = pages > 0 && pageSize > 0 ? static_cast<u64>(pages) * static_cast<u64>(pageSize) : ~0ULL;
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit;
+    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < most)
+      most = limit.rlim_cur;
+  }
+  return most;
 }
 
 }  // namespace
@@ -54,7 +79,20 @@ void SimulatorClass::SetUp(int argc, char** argv) {
     std::cerr << "ERROR: Parsing command line options" << std::endl;
     std::exit(1);
   }
+  // The manager's secret comes from the environment, never from the
+  // command line (where every user of the machine could read it).
+  if (const char* secret = std::getenv(kSecretVariable)) {
+    Secret = secret;
+    if (Secret.empty() || Secret.size() > kLongestSecret)
+      refuse(std::string(kSecretVariable) + " must hold 1 to " + std::to_string(kLongestSecret) +
+             " bytes, not " + std::to_string(Secret.size()));
+  }
+  // A terminating run's packet never needs room for more observations than
+  // the run has replications. Only a manager (-w) may change the limit
+  // later; a steady-state node may complete more batches than the limit.
   PacketCapacity = ReportSize;
+  if (IsTerminating && MaxBatches > 0 && MaxBatches < PacketCapacity && !WaitForSocket)
+    PacketCapacity = MaxBatches;
 
   // A model file is read before anything is created, so that a faulty one
   // leaves no files behind. A fault of the running model stops the run.
@@ -154,6 +192,17 @@ void SimulatorClass::SetUp(int argc, char** argv) {
               << std::endl;
     std::exit(1);
   }
+  // The packets being filled, the pair handed over and the encoded record
+  // must fit in memory together.
+  const unsigned long long packetBytes = 8ULL * static_cast<unsigned long long>(pvModel->getNumPVs()) *
+                                         static_cast<unsigned long long>(PacketCapacity);
+  const unsigned long long memory = usableMemory();
+  if (5 * packetBytes > memory) {
+    refuse("ReportSize (-n) " + std::to_string(ReportSize) + " needs " +
+           std::to_string(5 * packetBytes >> 20) + " MiB for the packets of " +
+           std::to_string(pvModel->getNumPVs()) + " performance variables, more than the " +
+           std::to_string(memory >> 20) + " MiB of memory available");
+  }
 
   // 3. Result files, opened once the run is known to be possible, so that a
   // refused run leaves existing files alone.
@@ -248,10 +297,9 @@ SimulatorClass::~SimulatorClass() {
   Trace.reset();
   TarvexTraceFile.reset();
   XMLTraceFile.reset();
-  if (AsciiStream && AsciiStream->is_open()) CloseAsciiFile(*AsciiStream);
-  AsciiStream.reset();
-  if (BinStream && BinStream->is_open()) CloseBinFile(*BinStream);
-  BinStream.reset();
+  // Run has finished the files; a simulator destroyed without running
+  // (tests drive its parts) finishes them here.
+  FinishResultFiles();
   delete ValuePacket;
   delete SquarePacket;
   ValuePacket = SquarePacket = nullptr;
@@ -262,7 +310,7 @@ SimulatorClass::~SimulatorClass() {
 
 void SimulatorClass::Run() {
   if (WaitForSocket) {
-    Connection.reset(WaitForSimMgrConnection(60000));
+    Connection.reset(WaitForSimMgrConnection(kManagerWaitMs));
     if (!Connection) StopFlag = kStop;
   }
   if (IsTerminating)
@@ -270,12 +318,38 @@ void SimulatorClass::Run() {
   else
     SteadyStateSimulation();
 
-  if (BinStream) {
-    CloseBinFile(*BinStream);
-    BinStream.reset();
-  }
+  // Every file finished and checked before the outcome is decided.
+  Connection.reset();
+  FinishResultFiles();
   Trace->printFooter();
   std::cout << "Actions fired: " << ActionsFired << std::endl;
   std::cout << "CPU time (s): " << static_cast<double>(clock() - StartClock) / CLOCKS_PER_SEC
             << std::endl;
+  DecideExitStatus();
+}
+
+void SimulatorClass::DecideExitStatus() {
+  if (OutputFailed) {
+    ExitStatus = 1;  // reported when the write failed
+    return;
+  }
+  if (StopSignal) {
+    std::cout.flush();
+    std::cerr << "!! Stopped by " << TarvexProcess::SignalName(StopSignal) << " after "
+              << ReplicationCount << " replications" << std::endl;
+    ExitStatus = 128 + StopSignal;
+  } else if (!LinkEndReason.empty()) {
+    std::cout.flush();
+    std::cerr << "!! The run ended early after " << ReplicationCount
+              << " replications: " << LinkEndReason << std::endl;
+    ExitStatus = kExitLinkEnded;
+  }
+}
+
+bool SimulatorClass::StopSignalArrived() {
+  if (StopSignal || StopFlag != kRunning) return false;
+  const int signal = TarvexProcess::TerminationSignal();
+  if (!signal) return false;
+  StopSignal = signal;
+  return true;
 }

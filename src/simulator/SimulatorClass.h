@@ -19,6 +19,7 @@
 #include "base/BaseGroupClass.h"
 #include "base/Heap.h"
 #include "base/List.h"
+#include "simulator/CommandOptions.h"
 #include "simulator/DataPacket.h"
 #include "simulator/Event.h"
 #include "simulator/EventList.h"
@@ -32,7 +33,9 @@ class TarvexSocket;
 class TraceFile;
 class TraceFileContainer;
 
-class SimulatorClass {
+// The settings chosen on the command line are the public fields inherited
+// from SimulatorSettings (CommandOptions.h).
+class SimulatorClass : public SimulatorSettings {
  public:
   enum RandomNumberGeneratorType {
     LaggedFibonacciGenerator = 0,
@@ -47,7 +50,21 @@ class SimulatorClass {
   static const int kStop = 2;
   // Capacity of the packet queues, also the output throttle's threshold.
   static const int kQueueSize = 50;
-  static const int kMaxArgumentLength = 128;
+
+  // How long the manager link waits, in milliseconds. A wait that runs out
+  // ends the link (and, but for the first, the run; see EndLink).
+  static const int kManagerWaitMs = 60000;  // -w: for a manager to connect
+  static const int kSecretWaitMs = 5000;    // for a connected manager's secret
+  static const int kCommandWaitMs = 5000;   // for the rest of a command once its byte came
+  static const int kSendStallMs = 10000;    // for a manager that takes nothing sent to it
+  static const int kWaitSliceMs = 100;      // waits look for a stop signal this often
+  // The environment variable that holds the manager's shared secret.
+  static constexpr const char* kSecretVariable = "TARVEX_MANAGER_SECRET";
+  static const size_t kLongestSecret = 1024;
+
+  // Exit statuses besides 0 and 1 (usage, set-up and write failures): the
+  // manager link ended the run early; a signal stopped it (128 + signal).
+  static const int kExitLinkEnded = 3;
 
   SimulatorClass(int argc, char** argv);
   // Not meant to be used: ends the process with exit code 1.
@@ -57,11 +74,17 @@ class SimulatorClass {
   SimulatorClass& operator=(const SimulatorClass&) = delete;
 
   // ---- command line ------------------------------------------------------
-  // 0 on success, 1 on failure (after its message on standard error).
+  // ParseCommandLine on this simulator's settings, with the confirmations on
+  // standard output: 0 on success, 1 on failure (after its message on
+  // standard error).
   int16_t ParseCommandLineOptions(int argc, char** argv);
+  // The usage text, on standard error.
   void PrintUsage();
 
   // ---- the run -----------------------------------------------------------
+  // The whole run: waits for the manager (-w), simulates, finishes and
+  // checks the result files and prints the summary. ExitStatus then tells
+  // how it went; a run cut short says why in one line on standard error.
   void Run();
   void TerminatingSimulation();
   // One replication from the current (initial) state to the end time, the
@@ -103,6 +126,10 @@ class SimulatorClass {
   std::unique_ptr<std::ofstream> CreateAsciiFile(const char* name);
   void CloseAsciiFile(std::ofstream& out);
   std::unique_ptr<std::ofstream> CreateBinFile(const char* name);
+  // Creates a binary result file that must not exist yet, without writing
+  // to it; null (with the reason in *error) when it exists or cannot be
+  // made. A file that already exists is never touched.
+  std::unique_ptr<std::ofstream> CreateNewBinFile(const std::string& name, std::string* error);
   std::string CreateBinFileHeader(int fileVersion);
   void UpdateBinFileHeader(std::ofstream& out);
   void CloseBinFile(std::ofstream& out);
@@ -126,41 +153,27 @@ class SimulatorClass {
   void ResetDataPacketBuffer();
 
   // ---- manager link ------------------------------------------------------
+  // Listens (on ListenAddress, searching upwards from Port), then announces
+  // the port and waits up to waitMs (-1: no limit) for a manager, which
+  // must first send the secret when one is set. The connection, or null
+  // (the reason recorded, see EndLink).
   TarvexSocket* WaitForSimMgrConnection(int waitMs);
+  // Polls for one command and handles it.
   void ListenToSimMgr(TarvexSocket* connection);
   void ListenToSimMgrLoop(TarvexSocket* connection);
   void OutputCPUTime(TarvexSocket* connection, double seconds);
   static unsigned long StaticSocketThreadFunc(void* simulator);
   unsigned long SocketThreadFunc();
-  // Waiting step of the manager connection wait (milliseconds), adjustable
-  // for tests.
-  int AcceptWaitMs = 2000;
+  // Sends to the manager, giving up when it takes nothing for kSendStallMs;
+  // a failure ends the link (EndLink). True when sent.
+  bool SendToManager(TarvexSocket* connection, const char* bytes, int n);
+  // The link is over (nothing more is sent) and the run stops. A reason
+  // given while the run was still going makes it a run cut short by the
+  // link (exit status 3, the reason reported); the first reason counts.
+  void EndLink(const std::string& reason);
 
-  // ---- settings ----------------------------------------------------------
-  bool HasOverrideString = false;
-  std::string OverrideString;
-  int32_t ReportSize = 1000;
-  int16_t Port = 10000;
-  int32_t ClientID = 0;
-  uint32_t Experiment = 0;
-  int32_t IsTerminating = 1;
-  bool HasTraceFileName = false;
-  std::string TraceFileName;
-  int32_t RequestedTraceLevel = 1;
-  bool TarvexTrace = false;
-  bool XMLTrace = false;
-  uint32_t Seed = 31415;
-  int32_t MaxBatches = -1;
-  bool HasASCIIFilename = false;
-  std::string ASCIIFilename;
-  bool HasBinFilename = false;
-  std::string BinFilename;
-  bool WaitForSocket = false;
-  RandomNumberGeneratorType RNGType = LaggedFibonacciGenerator;
-  // -M: the model file run instead of the built-in model; -K: only check it.
-  bool HasModelFile = false;
-  std::string ModelFileName;
-  bool CheckModelOnly = false;
+  // The manager's shared secret (from kSecretVariable); empty: none.
+  std::string Secret;
 
   // ---- run-time state ----------------------------------------------------
   // In a two-thread run the simulating thread writes the fields from
@@ -213,11 +226,15 @@ class SimulatorClass {
   std::vector<char> RecordBuffer;
   std::vector<char*> EntryStarts;
 
-  // Manager connection. LinkFailed is set when a send to the manager failed:
+  // Manager connection. LinkFailed is set when the link ended (EndLink):
   // nothing more is sent, and the files still receive every field.
   std::unique_ptr<TarvexSocket> ListenSocket;
   bool LinkFailed = false;
   std::unique_ptr<TarvexSocket> Connection;
+  // Why the link cut the run short (empty: it did not).
+  std::string LinkEndReason;
+  // The stop signal that ended the run early (0: none).
+  int StopSignal = 0;
 
   // Trace.
   std::unique_ptr<TraceFileContainer> Trace;
@@ -228,7 +245,8 @@ class SimulatorClass {
   std::unique_ptr<Heap<double>> BoundaryHeap;
   std::unique_ptr<Heap<int>> BatchHeap;
 
-  // Exit status that main returns (non-zero after a failed result write).
+  // Exit status that main returns: 0, 1 after a failed result write,
+  // kExitLinkEnded, or 128 + the stop signal.
   int ExitStatus = 0;
 
   // Deferred observation: a second instance of the reward model on which the
@@ -247,6 +265,18 @@ class SimulatorClass {
   // the packets over when they are full or the run has its replications.
   void CountObservation(int& k, int reportSize);
   void SetUp(int argc, char** argv);
+  // Stop signals (SIGINT, SIGTERM). True, once, when one arrived while the
+  // run was going: it is recorded and the caller stops after the current
+  // replication.
+  bool StopSignalArrived();
+  // Ends a terminating run after a stop signal: hands over the k
+  // observations of the current packets and writes everything queued.
+  void FinishAfterSignal(int k);
+  // Writes the ASCII trailer and the final binary header, closes both files
+  // and checks every step (a failure is a write failure).
+  void FinishResultFiles();
+  // The exit status and, for a run cut short, its one line.
+  void DecideExitStatus();
   void ReportWriteFailure(const char* what, const std::string& name);
   bool CheckStream(std::ostream* stream, const char* what, const std::string& name);
 };

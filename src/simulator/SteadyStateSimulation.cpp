@@ -107,6 +107,11 @@ void SimulatorClass::SteadyStateSimulation() {
     CurrentAction = (*CurrentEvent)->Action;
   }
   while (StopFlag == kRunning) {
+    // A stop signal: the observations stored so far are handed over below.
+    if (StopSignalArrived()) {
+      StopFlag = kFinishing;
+      break;
+    }
     CheckCompletedBatches(nodes, valueCounts.data(), squareCounts.data());
     // The step below is still performed once the limit is detected.
     if (MaxBatches > 0 && BatchHeap->Size() > 0 && MaxBatches <= BatchHeap->TopValue())

@@ -32,6 +32,19 @@ void SimulatorClass::CountObservation(int& k, int reportSize) {
   }
 }
 
+void SimulatorClass::FinishAfterSignal(int k) {
+  // Finishing: this hand-over is not throttled and drains the queue, so
+  // every counted replication is written before the files are closed.
+  StopFlag = kFinishing;
+  if (k > 0) {
+    HandOverPackets(k);
+  } else {
+    OutputPasses++;
+    OutputThreadFunc();
+  }
+  StopFlag = kStop;
+}
+
 void SimulatorClass::SimulateReplication() {
   const int32_t firedBefore = ActionsFired;
   CurrentTime = 0.0;
@@ -98,6 +111,7 @@ void SimulatorClass::TerminatingSimulation() {
 
     pvModel->SetState(initialState.data());
     pvModel->PVReset();
+    if (StopSignalArrived()) FinishAfterSignal(k);
   }
 
   TemplateEvent.reset();

@@ -3,9 +3,14 @@
 // compared exactly.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <functional>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "simulator/CommandOptions.h"
 #include "support/ResultFiles.h"
 
 using namespace support;
@@ -30,6 +35,7 @@ const char kUsage[] =
     "-s <num>: Random Number Seed (31415[default])\n"
     "-t <num>: Simulation Type (1 = Terminating[default] 0 = Steady State)\n"
     "-w: Simulator will wait to send output until socket connection is established.\n"
+    "-H <address>: IPv4 address to listen on for SimMgr, e.g. 127.0.0.1 (default=all)\n"
     "ERROR: Parsing command line options\n";
 
 }  // namespace
@@ -53,12 +59,27 @@ TEST(CommandLine, FaultyCommandLinesPrintUsageAndFail) {
       {{"-s", "-t", "0"}, "Expect a parameter after '-s'\n", ""},
       {{"-m", "foo"}, "Did not expect a parameter after '-m'\n", ""},
       {{"-mfoo"}, "Did not expect a parameter after '-m'\n", ""},
-      {{"-a", early, "-r", "3"}, "", "ASCIIFilename: " + early + "\n"},
+      {{"-a", early, "-r", "3"}, "ERROR: Option -r takes a whole number from 0 to 2, not '3'\n",
+       "ASCIIFilename: " + early + "\n"},
       {{"-N", "4", "-a"}, "Expect a parameter after '-a'\n", "Max Number of Batches: 4\n"},
       {{"-O"}, "Expect a parameter after '-O'\n", ""},
       {{"-q", "1"}, "ERROR: Unrecognized Command Line option: -q\n", ""},
-      {{"-n", "0"}, "ERROR: ReportSize (-n) must be at least 1, not 0\n", "ReportSize: 0\n"},
-      {{"-p", "65536"}, "ERROR: Port 65536 is outside the range 0 to 65535\n", ""},
+      {{"-n", "0"}, "ERROR: Option -n takes a whole number from 1 to 2147483647, not '0'\n", ""},
+      {{"-p", "65536"}, "ERROR: Option -p takes a whole number from 0 to 65535, not '65536'\n", ""},
+      // Values that atoi would have taken for something else.
+      {{"-N", "abc"}, "ERROR: Option -N takes a whole number from 0 to 2147483647 (0: no limit), not 'abc'\n", ""},
+      {{"-N4294967296"}, "ERROR: Option -N takes a whole number from 0 to 2147483647 (0: no limit), not '4294967296'\n",
+       ""},
+      {{"-N", "1e3"}, "ERROR: Option -N takes a whole number from 0 to 2147483647 (0: no limit), not '1e3'\n", ""},
+      {{"-N", "-5"}, "Expect a parameter after '-N'\n", ""},
+      {{"-s", "abc"}, "ERROR: Option -s takes a whole number from 0 to 4294967295, not 'abc'\n", ""},
+      {{"-p", "1e5"}, "ERROR: Option -p takes a whole number from 0 to 65535, not '1e5'\n", ""},
+      {{"-e-1"}, "ERROR: Option -e takes a whole number from 0 to 65535, not '-1'\n", ""},
+      {{"-t", "2"}, "ERROR: Option -t takes a whole number from 0 to 1, not '2'\n", ""},
+      {{"-l", "99"}, "ERROR: Option -l takes a whole number from 1 to 4, not '99'\n", ""},
+      {{"-r", "1.9"}, "ERROR: Option -r takes a whole number from 0 to 2, not '1.9'\n", ""},
+      {{"-c", " 7"}, "ERROR: Option -c takes a whole number from 0 to 2147483647, not ' 7'\n", ""},
+      {{"-H", "localhost"}, "ERROR: Option -H takes an IPv4 address such as 127.0.0.1, not 'localhost'\n", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args[0] + " " + c.args.back().substr(0, 40));
@@ -116,5 +137,57 @@ TEST(CommandLine, SimtestSelectsTheConnectivityAlgorithm) {
     EXPECT_TRUE(contains(s.out, "\nGenerateConnectivityListOld()\nGenerateConnectivityList() Time=")) << s.out;
     EXPECT_EQ(actionsFired(s.out), actionsFired(r.out));
     EXPECT_EQ(readFile(file), readFile(reference));
+  }
+}
+
+// The parser on its own, against a reference: a numeric parameter is taken
+// exactly when it is decimal digits only and within its option's range, and
+// then the setting holds its value.
+TEST(CommandLine, NumericParametersAgainstAReference) {
+  struct Range {
+    char option;
+    uint64_t low, high;
+    std::function<uint64_t(const SimulatorSettings&)> value;
+  };
+  const Range ranges[] = {
+      {'N', 0, 2147483647, [](const SimulatorSettings& s) { return uint64_t(s.MaxBatches); }},
+      {'n', 1, 2147483647, [](const SimulatorSettings& s) { return uint64_t(s.ReportSize); }},
+      {'s', 0, 4294967295u, [](const SimulatorSettings& s) { return uint64_t(s.Seed); }},
+      {'c', 0, 2147483647, [](const SimulatorSettings& s) { return uint64_t(s.ClientID); }},
+      {'e', 0, 65535, [](const SimulatorSettings& s) { return uint64_t(s.Experiment); }},
+      {'p', 0, 65535, [](const SimulatorSettings& s) { return uint64_t(uint16_t(s.Port)); }},
+      {'t', 0, 1, [](const SimulatorSettings& s) { return uint64_t(s.IsTerminating); }},
+      {'l', 1, 4, [](const SimulatorSettings& s) { return uint64_t(s.RequestedTraceLevel); }},
+      {'r', 0, 2, [](const SimulatorSettings& s) { return uint64_t(s.RNGType); }},
+  };
+  std::mt19937 rng(20261207);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  std::ostringstream out, err;
+  for (int trial = 0; trial < 20000; trial++) {
+    const Range& r = ranges[trial % 9];
+    std::string text;
+    switch (pick(4)) {
+      case 0: text = std::to_string(r.high + pick(2)); break;
+      case 1: text = std::to_string(r.low - pick(2)); break;  // low - 1 may wrap: refused
+      default:
+        for (int i = 1 + pick(12); i > 0; i--) text += pick(8) ? char('0' + pick(10)) : "-+ .ex"[pick(6)];
+    }
+    uint64_t expected = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), expected);
+    const bool valid = !text.empty() && ec == std::errc() && end == text.data() + text.size() &&
+                       expected >= r.low && expected <= r.high;
+    std::string program = "sim", option = std::string("-") + r.option, parameter = text;
+    char* argv[] = {&program[0], &option[0], &parameter[0], nullptr};
+    SimulatorSettings settings;
+    out.str("");
+    err.str("");
+    ASSERT_EQ(ParseCommandLine(3, argv, &settings, out, err), valid ? 0 : 1) << option << " '" << text << "'";
+    if (valid) {
+      EXPECT_EQ(r.value(settings), expected) << option << " '" << text << "'";
+      EXPECT_EQ(err.str(), "");
+    } else {
+      EXPECT_EQ(out.str(), "");
+      EXPECT_NE(err.str(), "");
+    }
   }
 }

@@ -3,8 +3,11 @@
 // behaviour when result files cannot be written.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -173,6 +176,20 @@ TEST(EndToEnd, UnwritableResultFilesAndRefusedRuns) {
     EXPECT_LT(batches, 50);
   }
 
+  // A file-size limit that the observations fit and the trailer does not:
+  // the failure shows when the files are closed, which comes before the
+  // outcome is decided.
+  ASSERT_EQ(runSimulator({"-N", "3", "-a", dir.file("fits.txt")}).exitCode, 0);
+  const rlim_t fits = readFile(dir.file("fits.txt")).size() - std::string("#META_DATA,BATCHES=3\n").size();
+  {
+    TempDir io;
+    Background sim(io.path(), {"-N", "3", "-a", "limited.txt"}, kSimulator, {}, {{RLIMIT_FSIZE, fits}});
+    EXPECT_EQ(sim.waitExit(), 1);
+    EXPECT_EQ(sim.err().rfind("ERROR: writing the ASCII result file limited.txt failed: File too large", 0), 0u)
+        << sim.err();
+    EXPECT_FALSE(contains(sim.out() + sim.err(), "GOOD EXIT"));
+  }
+
   for (const std::string option : {"-a", "-b"}) {
     const std::string missing = dir.file("missing/result");
     Result r = runSimulator({"-N", "5", option, missing});
@@ -195,6 +212,52 @@ TEST(EndToEnd, UnwritableResultFilesAndRefusedRuns) {
     EXPECT_EQ(readFile(kept), "earlier results\n");
     EXPECT_FALSE(fileExists(dir.file("kept.bin")));
   }
+
+#if !defined(__SANITIZE_ADDRESS__)
+  // Packets are no larger than the run's replications, and a report whose
+  // packets cannot fit in the memory there is (here 1 GiB of address space)
+  // is refused before any file is opened. (The sanitizers need more address
+  // space than that for themselves.)
+  const Limits oneGiB = {{RLIMIT_AS, rlim_t(1) << 30}};
+  for (const std::string limit : {"5", "0"}) {
+    SCOPED_TRACE("-N " + limit);
+    TempDir io;
+    Background sim(io.path(), {"-N", limit, "-n", "1000000", "-b", "big.bin"}, kSimulator, {}, oneGiB);
+    if (limit != "0") {
+      EXPECT_EQ(sim.waitExit(), 0) << sim.err();
+      EXPECT_EQ(resultFilesDisagree(io.file("big.bin"), "", kNumPVs), "");
+    } else {
+      EXPECT_EQ(sim.waitExit(), 1);
+      EXPECT_EQ(sim.err().rfind("ERROR: ReportSize (-n) 1000000 needs ", 0), 0u) << sim.err();
+      EXPECT_FALSE(fileExists(io.file("big.bin")));
+    }
+  }
+#endif
+}
+
+// SIGTERM (a cluster job's time limit) and SIGINT stop the two-thread run
+// after the current replication with whole files: the binary header counts
+// exactly the observations in its records (the last, partial packet
+// included), the ASCII trailer agrees, one line says so, and the exit status
+// is 128 + the signal.
+TEST(EndToEnd, StopSignalsLeaveWholeAgreeingFiles) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    TempDir io;
+    Background sim(io.path(), {"-N", "10000000", "-n", "1000", "-a", "st.txt", "-b", "st.bin"});
+    // Once the first packet is written, the run is well under way.
+    for (int i = 0; i < kPatienceMs / 5 && readFile(io.file("st.bin")).size() <= 256 && !sim.ended(); i++)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    sim.kill(signal);
+    EXPECT_EQ(sim.waitExit(), 128 + signal) << sim.err();
+    long batches = -1;
+    EXPECT_EQ(resultFilesDisagree(io.file("st.bin"), io.file("st.txt"), kNumPVs, &batches), "");
+    EXPECT_GT(batches, 0);
+    EXPECT_LT(batches, 10000000);
+    EXPECT_EQ(sim.err(), "!! Stopped by " + std::string(signal == SIGTERM ? "SIGTERM" : "SIGINT") + " after " +
+                             std::to_string(batches) + " replications\n");
+    EXPECT_FALSE(contains(sim.out(), "GOOD EXIT"));
+  }
 }
 
 // Seeds with the sign bit set are used with that bit cleared by the lagged
@@ -206,10 +269,10 @@ TEST(EndToEnd, SeedsWithTheSignBitSet) {
     EXPECT_EQ(r.exitCode, 0) << seedArg << r.err;
     return readFile(dir.file("seed.txt"));
   };
-  const std::string big = run("-s2147483653"), negative = run("-s-5");
+  const std::string big = run("-s2147483653"), highest = run("-s4294967291");
   EXPECT_TRUE(contains(big, ",SEED=2147483653,"));
-  EXPECT_TRUE(contains(negative, ",SEED=4294967291,"));
+  EXPECT_TRUE(contains(highest, ",SEED=4294967291,"));
   EXPECT_EQ(asciiData(big), asciiData(run("-s5")));
-  EXPECT_EQ(asciiData(negative), asciiData(run("-s2147483643")));
-  EXPECT_NE(asciiData(big), asciiData(negative));
+  EXPECT_EQ(asciiData(highest), asciiData(run("-s2147483643")));
+  EXPECT_NE(asciiData(big), asciiData(highest));
 }

@@ -79,7 +79,7 @@ TEST(ResultFiles, RecordAndLineLayoutOfHandMadePackets) {
   // Node ids come from a process-wide counter that the reward model expects
   // to start at 0; other tests of this program may have built a model before.
   PerformanceVariableNode::the_id = 0;
-  auto made = simtest::makeSimulator({"-c", "258", "-e", "3", "-N", "1"});
+  auto made = simtest::makeSimulator({"-c", "258", "-e", "3"});
   SimulatorClass& sim = *made;
 
   // A packet without observations: a bare 9-byte record with E = 0.
@@ -143,7 +143,10 @@ TEST(ResultFiles, BinaryAndAsciiFilesAgree) {
       {{"-n", "1", "-N", "100"}, std::vector<int>(100, 1), 0, 0, "0", "31415", lf},
       {{"-n", "7", "-N", "30"}, {7, 7, 7, 7, 2}, 0, 0, "0", "31415", lf},
       {{"-c", "258", "-e", "3", "-n", "2", "-N", "3", "-r", "1"}, {2, 1}, 2, 3, "3", "31415", "Tausworthe"},
-      {{"-c-1", "-e-1", "-s-5", "-r", "2", "-N", "1"}, {1}, 0xff, -1, "4294967295", "4294967291", "Mersenne Twister"},
+      // The largest values: only the low byte of the client and 16 bits of
+      // the experiment go into the records.
+      {{"-c2147483647", "-e65535", "-s4294967295", "-r", "2", "-N", "1"}, {1}, 0xff, -1, "65535", "4294967295",
+       "Mersenne Twister"},
   };
   std::vector<std::vector<double>> reference;  // the 100 replications of the first run
   for (const Case& c : cases) {
@@ -195,16 +198,16 @@ TEST(ResultFiles, HeaderFollowsTheRecordsOfAnUnlimitedRun) {
   const std::string bin = dir.file("open.bin");
   const size_t recordSize = 9 + 7 * kNumPVs + 8 * kNumPVs * 50;
   Background sim(dir.path(), {"-n", "50", "-b", bin});
-  // Wait for more than the first ten (unthrottled) passes, or give up.
-  // The size is asked of the file system: reading a file that grows faster
-  // than it can be read would never end.
-  auto size = [&bin] {
-    std::error_code ignored;
-    uintmax_t n = std::filesystem::file_size(bin, ignored);
-    return ignored ? uintmax_t{0} : n;
+  // Wait for more than the first ten (unthrottled) passes, or give up. The
+  // size is looked up, not read: the file grows by hundreds of megabytes a
+  // second, and the run must be stopped soon after.
+  auto size = [&bin]() {
+    std::error_code error;
+    const auto n = std::filesystem::file_size(bin, error);
+    return error ? size_t{0} : static_cast<size_t>(n);
   };
-  for (int i = 0; i < 6000 && size() < 256 + 40 * recordSize; i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (int i = 0; i < 24000 && size() < 256 + 40 * recordSize; i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   sim.kill(SIGKILL);
   sim.waitExit();
   EXPECT_EQ(sim.result().signal, SIGKILL);

@@ -3,11 +3,13 @@
 // read back from the binary result file the run writes.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "SteadyStateTestModel.h"
+#include "network/TarvexProcess.h"
 #include "simulator/SimTestSupport.h"
 #include "simulator/SimulatorClass.h"
 #include "support/ResultFiles.h"
@@ -179,4 +181,24 @@ TEST(SteadyState, StopFromOutsideSkipsTheFinalHandOver) {
   // closed at 3 and 4 were still in the packet.
   ASSERT_EQ(file.records.size(), 1u);
   EXPECT_EQ(file.series(0), (std::vector<double>{0, 1}));
+}
+
+// A stop signal ends the steady-state run at the next step: the batches
+// closed so far are all handed over (the partial row too), the header
+// counts them, and the signal is recorded for the exit status.
+TEST(SteadyState, AStopSignalHandsOverEveryClosedBatch) {
+  TarvexProcess::InstallTerminationHook(true);
+  SteadyStateRun run(ticksAt(1, 20), {{0, 1}}, 2, 0);
+  run.ticker().AfterFiring = [](int fired) {
+    if (fired == 5) std::raise(SIGTERM);
+  };
+  run.run();
+  const int signal = run.sim().StopSignal;
+  BinaryFile file = run.finish();
+  TarvexProcess::ClearTermination();
+  std::signal(SIGTERM, SIG_DFL);
+  EXPECT_EQ(signal, SIGTERM);
+  EXPECT_EQ(run.actionsFired(), 5);
+  EXPECT_EQ(file.series(0), (std::vector<double>{0, 1, 2, 3, 4}));
+  EXPECT_EQ(file.batches(), 5);
 }

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,6 +87,11 @@ struct Options {
   bool mergeErr = false;         // standard error into standard output
 };
 
+// Resource limits (RLIMIT_FSIZE, RLIMIT_AS, ...) to set in a child before it
+// starts; with a file-size limit SIGXFSZ is ignored, so that a write beyond
+// it fails instead of ending the program.
+using Limits = std::vector<std::pair<int, rlim_t>>;
+
 struct Result {
   int exitCode = -1;  // the exit status, or -1 when a signal ended the program
   int signal = 0;     // that signal
@@ -96,12 +102,12 @@ struct Result {
 // and error in the files "stdout" and "stderr" of `outputDir`, which is also
 // its working directory unless the options name another. Its environment is
 // ours without SIMTEST (the connectivity switch is the test's to choose) plus
-// the options' entries. Killed and collected when the object goes, if it
-// still runs.
+// the options' entries; it runs under the given limits. Killed and collected
+// when the object goes, if it still runs.
 class Background {
  public:
   Background(const std::string& outputDir, std::vector<std::string> args, const std::string& path = kSimulator,
-             const Options& options = {})
+             const Options& options = {}, const Limits& limits = {})
       : out_(outputDir + "/stdout"), err_(outputDir + "/stderr") {
     args.insert(args.begin(), path);
     std::vector<std::string> env;
@@ -117,6 +123,15 @@ class Background {
     int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int e = options.mergeErr ? o : open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (o >= 0 && e >= 0 && (pid_ = fork()) == 0) {
+      // Stop signals act as they would from a terminal, even if this test
+      // runs where they are ignored (a background job of a script).
+      signal(SIGINT, SIG_DFL);
+      signal(SIGTERM, SIG_DFL);
+      for (const auto& [resource, value] : limits) {
+        rlimit limit{value, value};
+        if (setrlimit(resource, &limit) != 0) _exit(126);
+        if (resource == RLIMIT_FSIZE) signal(SIGXFSZ, SIG_IGN);
+      }
       int in = open("/dev/null", O_RDONLY);
       if (in >= 0 && dup2(in, 0) >= 0 && dup2(o, 1) >= 0 && dup2(e, 2) >= 0 && chdir(dir.c_str()) == 0)
         execve(argv[0], argv.data(), envp.data());

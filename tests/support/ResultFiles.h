@@ -160,6 +160,35 @@ inline std::vector<AsciiLine> asciiObservations(const std::string& text) {
   return result;
 }
 
+// Empty when the binary file is whole and its header's BATCHES counts
+// exactly the observations of every PV in its records, and the ASCII file
+// (unless its path is empty) holds as many observations of every PV and a
+// trailer with the same count; otherwise what is wrong. *batches receives
+// the binary header's count.
+inline std::string resultFilesDisagree(const std::string& binPath, const std::string& asciiPath, int numPVs,
+                                       long* batches = nullptr) {
+  BinaryFile f = readBinary(binPath);
+  if (batches) *batches = f.batches();
+  if (!f.whole) return binPath + " does not end on a whole record";
+  for (int pv = 0; pv < numPVs; pv++)
+    if (static_cast<long>(f.series(pv).size()) != f.batches())
+      return "PV " + std::to_string(pv) + " has " + std::to_string(f.series(pv).size()) +
+             " observations in the records, the header says " + std::to_string(f.batches());
+  if (asciiPath.empty()) return "";
+  const std::string text = readFile(asciiPath);
+  const std::string trailer = "#META_DATA,BATCHES=" + std::to_string(f.batches()) + "\n";
+  if (text.size() < trailer.size() || text.compare(text.size() - trailer.size(), trailer.size(), trailer) != 0)
+    return asciiPath + " does not end with " + trailer;
+  std::vector<long> counts(static_cast<size_t>(numPVs), 0);
+  for (const AsciiLine& line : asciiObservations(text))
+    if (line.pv >= 0 && line.pv < numPVs) counts[static_cast<size_t>(line.pv)]++;
+  for (int pv = 0; pv < numPVs; pv++)
+    if (counts[static_cast<size_t>(pv)] != f.batches())
+      return asciiPath + " has " + std::to_string(counts[static_cast<size_t>(pv)]) + " observations of PV " +
+             std::to_string(pv);
+  return "";
+}
+
 }  // namespace support
 
 #endif

@@ -431,6 +431,7 @@ TEST(SimMgrProgram, BadOptionsExitWith2) {
       {"--jobs", "0"},   {"--confidence", "1"}, {"--half-width", "-1"}, {"--seed", "-3"},
       {"--frobnicate"},  {"--jobs"},            {"stray"},              {"--", "-s", "5"},
       {"--", "-c", "1"}, {"summarize"},         {"--exact", "/nonexistent/exact.csv", "--jobs", "1"},
+      {"--", "-H", "0.0.0.0"},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args[0] + " " + args.back());
@@ -441,6 +442,35 @@ TEST(SimMgrProgram, BadOptionsExitWith2) {
   const support::Result help = RunSimMgr({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_TRUE(contains(help.out, "1000003")) << "the seed rule is documented";
+}
+
+// Every simulator of a study listens on the loopback interface only and
+// learns the study's secret through its environment, never its command
+// line; each study makes a fresh one, and simmgr sends it first (or the
+// study would not run).
+TEST(SimMgrProgram, SimulatorsListenOnLoopbackAndTakeOnlyTheStudysSecret) {
+  const support::TempDir dir;
+  const std::string wrapper = dir.file("sim.sh");
+  support::writeFile(wrapper, "#!/bin/sh\necho \"$TARVEX_MANAGER_SECRET|$*\" >> '" + dir.file("seen") + "'\nexec '" +
+                                  support::kSimulator + "' \"$@\"\n");
+  fs::permissions(wrapper, fs::perms::owner_all);
+  for (const std::string study : {"r0", "r1"}) {
+    const support::Result o =
+        RunSimMgr({"--jobs", "1", "--max", "400", "--quiet", "--simulator", wrapper, "--out", dir.file(study)});
+    ASSERT_EQ(o.exitCode, 0) << o.out;
+  }
+  std::istringstream seen(readFile(dir.file("seen")));
+  std::vector<std::string> secrets;
+  for (std::string line; std::getline(seen, line);) {
+    const std::string secret = line.substr(0, line.find('|')), args = line.substr(line.find('|') + 1);
+    EXPECT_EQ(secret.size(), 64u);
+    EXPECT_EQ(secret.find_first_not_of("0123456789abcdef"), std::string::npos) << secret;
+    EXPECT_EQ(args.rfind("-w -H 127.0.0.1 -p ", 0), 0u) << args;
+    EXPECT_FALSE(contains(args, secret));
+    secrets.push_back(secret);
+  }
+  ASSERT_EQ(secrets.size(), 2u);
+  EXPECT_NE(secrets[0], secrets[1]);
 }
 
 TEST(SimMgrProgram, SigtermStopsTheSimulatorsAndWritesIncompleteResults) {

@@ -176,6 +176,10 @@ bool CheckSimulatorArguments(StudyOptions* o, std::string* error) {
         *error = std::string("simulator option -") + letter +
                  " is set by simmgr for each simulator (use --seed and --port)";
         return false;
+      case 'H':
+        *error = "simulator option -H is set by simmgr: its simulators listen on the loopback "
+                 "interface only";
+        return false;
       case 'a':
       case 'b':
         *error = std::string("simulator option -") + letter +
@@ -210,7 +214,11 @@ std::string SimulatorBinFile(const StudyOptions& o, int index) {
 }
 
 std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
+  // On the loopback interface only: simmgr connects from this machine, and
+  // nothing else should reach the port.
   std::vector<std::string> args = {"-w",
+                                   "-H",
+                                   "127.0.0.1",
                                    "-p",
                                    std::to_string(o.port + index),
                                    "-c",

@@ -16,6 +16,7 @@
 #include <deque>
 #include <memory>
 #include <ostream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -69,6 +70,27 @@ std::string Plural(long long n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+// The environment variable through which a simulator learns the secret its
+// manager must send first.
+const char kSecretVariable[] = "TARVEX_MANAGER_SECRET";
+
+// A fresh secret for the simulators of one study: 32 bytes of the system's
+// random source as 64 hex digits; empty when there is no such source.
+std::string NewSecret() {
+  static const char kHex[] = "0123456789abcdef";
+  try {
+    std::random_device source;
+    std::string text;
+    for (int i = 0; i < 8; i++) {
+      uint32_t word = static_cast<uint32_t>(source());
+      for (int k = 0; k < 8; k++, word >>= 4) text += kHex[word & 15];
+    }
+    return text;
+  } catch (const std::exception&) {
+    return "";
+  }
+}
+
 // Why counting ended.
 enum class StopReason { kNone, kTarget, kMax, kFinished, kNoneLeft, kInterrupted };
 
@@ -114,7 +136,7 @@ class Study {
   void Launch();
   void Register();
   bool AwaitAnnouncement(Simulator& s, Clock::time_point deadline);
-  bool ConnectTo(Simulator& s, int port, Clock::time_point deadline);
+  bool ConnectTo(Simulator& s, int port);
   void Loop();
   void Pump(int timeoutMs);
   void ReadFrom(Simulator& s);
@@ -140,6 +162,7 @@ class Study {
 
   std::string SimulatorPath;
   BinDirectory BinFiles;  // claimed for the whole study (with --bin-dir)
+  std::string Secret;  // sent first on every connection to a simulator
   StudyResults Exact;
   bool HaveExact = false;
   std::vector<std::unique_ptr<Simulator>> Sims;
@@ -205,14 +228,23 @@ bool Study::Prepare(int* exitCode) {
 }
 
 void Study::Launch() {
+  // The simulators listen on the loopback interface only (SimulatorArguments)
+  // and take a connection only from whoever knows this study's secret,
+  // which they find in their environment, out of sight of other users.
+  Secret = NewSecret();
   TarvexProcess::StartOptions start;
   start.mergeStandardError = true;
   start.ownProcessGroup = true;
+  start.environment.push_back(std::string(kSecretVariable) + "=" + Secret);
   for (int i = 0; i < Options.jobs; i++) {
     auto s = std::make_unique<Simulator>();
     s->index = i;
     s->seed = SimulatorSeed(Options.seed, i);
-    if (!s->process.Start(SimulatorPath, SimulatorArguments(Options, i), start)) {
+    if (Secret.empty()) {
+      Err << Tag(*s) << ": not started: the system has no random source for its secret" << std::endl;
+      s->failed = true;
+      s->endReported = true;
+    } else if (!s->process.Start(SimulatorPath, SimulatorArguments(Options, i), start)) {
       Err << Tag(*s) << ": cannot be started: " << s->process.GetErrorString() << std::endl;
       s->failed = true;
       s->endReported = true;
@@ -276,36 +308,37 @@ bool Study::AwaitAnnouncement(Simulator& s, Clock::time_point deadline) {
         s.stopExpected = true;
         return false;
       }
-      return ConnectTo(s, port, deadline);
+      return ConnectTo(s, port);
     }
     s.recent.push_back(line);
     if (s.recent.size() > kRecentLines) s.recent.pop_front();
   }
 }
 
-bool Study::ConnectTo(Simulator& s, int port, Clock::time_point deadline) {
-  // The announcement comes just before the simulator starts listening, so
-  // the first attempts may be refused.
-  for (;;) {
-    auto link = std::make_unique<TarvexSocket>(false);
-    if (link->Connect("127.0.0.1", port, false)) {
-      s.link = std::move(link);
-      s.reader = std::make_unique<MessageReader>(LargestRecord(NodeCount(), Options.reportSize));
-      s.port = port;
-      s.connected = true;
-      s.open = true;
-      s.greetingDeadline = Clock::now() + std::chrono::milliseconds(static_cast<long long>(Options.startTimeout * 1000));
-      return true;
-    }
-    if (s.process.Wait(false) || MillisecondsUntil(deadline) <= 0 || TarvexProcess::TerminationSignal() != 0) {
-      Err << Tag(s) << ": cannot connect to its port " << port << std::endl;
-      s.process.Kill();
-      s.failed = true;
-      s.stopExpected = true;
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+bool Study::ConnectTo(Simulator& s, int port) {
+  // The simulator listens before it announces its port, so one attempt is
+  // enough (a refusal means something else is wrong). The secret goes first:
+  // int32 length, then its bytes.
+  auto link = std::make_unique<TarvexSocket>(false);
+  std::string hello(4, '\0');
+  const uint32_t length = static_cast<uint32_t>(Secret.size());
+  for (int i = 0; i < 4; i++) hello[i] = static_cast<char>((length >> (24 - 8 * i)) & 0xff);
+  hello += Secret;
+  if (!link->Connect("127.0.0.1", port, false) ||
+      link->Send(hello.data(), static_cast<int>(hello.size())) != static_cast<int>(hello.size())) {
+    Err << Tag(s) << ": cannot connect to its port " << port << std::endl;
+    s.process.Kill();
+    s.failed = true;
+    s.stopExpected = true;
+    return false;
   }
+  s.link = std::move(link);
+  s.reader = std::make_unique<MessageReader>(LargestRecord(NodeCount(), Options.reportSize));
+  s.port = port;
+  s.connected = true;
+  s.open = true;
+  s.greetingDeadline = Clock::now() + std::chrono::milliseconds(static_cast<long long>(Options.startTimeout * 1000));
+  return true;
 }
 
 void Study::Register() {

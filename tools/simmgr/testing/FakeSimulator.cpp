@@ -10,6 +10,9 @@
 //     announces, greets, sends one good packet and half of a second one,
 //     then aborts.
 //
+// Both read the secret simmgr sends first (and end if it is not the one in
+// their environment), as the simulator does.
+//
 // Its good packet observes 1 for every node of PV 1 ("SSIDandMAC") and 0
 // elsewhere, which the real model never does at time 0: a test can see
 // whether the packet was counted.
@@ -76,12 +79,30 @@ int main(int argc, char** argv) {
     else if (a == "-n") size = std::atoi(argv[++i]);
   }
 
+  // Listening before the announcement, as the simulator does: simmgr
+  // connects once, as soon as it reads the port.
   TarvexSocket listener(true);
   while (!listener.Bind(port)) port++;
+  if (!listener.Listen(1)) return 1;
   std::cout << "REGISTER:  Port: [" << port << "]" << std::endl;
-  if (!listener.Listen(1) || !listener.Select(60000)) return 1;
+  if (!listener.Select(60000)) return 1;
   TarvexSocket link(false);
   if (!listener.Accept(link)) return 1;
+  // simmgr's first message is the secret it gave this process: int32
+  // length, then the bytes.
+  const char* expected = std::getenv("TARVEX_MANAGER_SECRET");
+  if (expected) {
+    unsigned char length[4];
+    if (link.RecvBlock(reinterpret_cast<char*>(length), 4) != 4) return 1;
+    const uint32_t n = (uint32_t(length[0]) << 24) | (uint32_t(length[1]) << 16) |
+                       (uint32_t(length[2]) << 8) | length[3];
+    std::string secret(n <= 1024 ? n : 0, '\0');
+    if (n > 1024 || link.RecvBlock(&secret[0], static_cast<int>(n)) != static_cast<int>(n) ||
+        secret != expected) {
+      std::cerr << "!! Rejected a manager connection: wrong or missing secret" << std::endl;
+      return 1;
+    }
+  }
 
   std::vector<char> hello;
   Put32(&hello, 10);
