@@ -31,19 +31,11 @@ struct SyncError {
 
 // TARVEX_ASSERT(condition): checks the condition (always, in every build) and
 // reports a failure with the condition's own text and the file it is written
-// in. The older spelling TARVEX_ASSERT(condition, text, file) is still
-// accepted, but its text and file are ignored: the report always tells the
-// condition as written and the file it is in.
-#define TARVEX_ASSERT(...)                                                              \
-  TARVEX_ASSERT_PICK_(__VA_ARGS__, TARVEX_ASSERT_OLD_, TARVEX_ASSERT_TAKES_1_OR_3_ARGUMENTS, \
-                      TARVEX_ASSERT_ONE_, 0)                                              \
-  (#__VA_ARGS__, __VA_ARGS__)
-#define TARVEX_ASSERT_PICK_(a, b, c, form, ...) form
-#define TARVEX_ASSERT_ONE_(text, condition)                               \
-  do {                                                                    \
-    if (!(condition)) TarvexAssertionFailure(text, __FILE__, __LINE__);   \
+// in.
+#define TARVEX_ASSERT(condition)                                                  \
+  do {                                                                            \
+    if (!(condition)) TarvexAssertionFailure(#condition, __FILE__, __LINE__);     \
   } while (0)
-#define TARVEX_ASSERT_OLD_(text, condition, ...) TARVEX_ASSERT_ONE_(#condition, condition)
 
 // TARVEX_ASSERT_NAMED(condition, name): for an invariant whose report text is
 // fixed by the documentation and is not the condition as the code has to

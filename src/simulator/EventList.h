@@ -23,7 +23,7 @@ class EventList {
 
   // Copies the template into a pooled event and schedules it.
   void Insert(const Event* e) {
-    TARVEX_ASSERT(count_ < capacity_ && !pool_.empty(), "count < capacity", "EventList");
+    TARVEX_ASSERT(count_ < capacity_ && !pool_.empty());
     Event* pooled = pool_.back();
     pool_.pop_back();
     *pooled = *e;

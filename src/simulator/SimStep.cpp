@@ -15,7 +15,7 @@ int SimulatorClass::SimStep() {
   else if (pvModel->CompletionDue(CurrentTime))
     Recording->AddAccumulation(CurrentTime, BaseModelClass::LastActionTime, pvModel);
   FiredAction = pvModel->FireAction(CurrentAction, CurrentTime);
-  TARVEX_ASSERT(FiredAction, "FiredAction", "SimStep");
+  TARVEX_ASSERT(FiredAction);
   ActionsFired++;
 
   if (!ReactivationList.empty()) CheckReactivationList();

@@ -111,7 +111,7 @@ void SimulatorClass::InsertAffectedActions() {
 void SimulatorClass::HandleInvalidDistParams(BaseActionClass* action, const std::string& message) {
   static const char kMarker[] = "INVALID_DIST_PARAMS:";
   size_t at = message.find(kMarker);
-  TARVEX_ASSERT(at != std::string::npos, "INVALID_DIST_PARAMS marker in message", "SimStep");
+  TARVEX_ASSERT(at != std::string::npos);
   std::string rest = message;
   rest.erase(at, sizeof kMarker - 1);
   std::cout.flush();
