@@ -9,6 +9,8 @@
 #include "base/StandardErrors.h"
 #include "formalism/BaseKORVELAction.h"
 #include "formalism/ExploreNode.h"
+#include "formalism/StepChosen.h"
+#include "formalism/StepWeight.h"
 
 KORVELModel::KORVELModel(const char* name, int numSVs, KORVELStateVariable** svs, int numActions,
                          BaseKORVELAction** actions, int numGroupsArg, BaseGroupClass** groups,
@@ -107,6 +109,34 @@ void KORVELModel::setSteps(Step** steps) {
       Step* s = steps[next++];
       s->decisionIndex = d;
       decisionSteps[d].push_back(s);
+    }
+  }
+}
+
+void KORVELModel::AddDecisionArcs(
+    const std::vector<BaseKORVELAction*>& decisions,
+    const std::vector<std::vector<KORVELStateVariable*>>& furtherAffected,
+    const std::vector<std::vector<KORVELStateVariable*>>& furtherEnabling) {
+  for (int d = 0; d < numDecisions; d++) TARVEX_ASSERT(!decisionSteps[d].empty());
+  auto chosenOf = [this](int d) { return decisionSteps[d][0]->chosenSV; };
+  for (int d = 0; d < numDecisions; d++) {
+    AddAffectArc(beginAdversaryDecision, decisions[d]);
+    AddAffectArc(chosenOf(d), decisions[d]);
+    AddAffectArc(decisionSteps[d][0]->weightSV, decisions[d]);
+  }
+  for (int d = 0; d < numDecisions; d++) {
+    for (Step* s : decisionSteps[d]) {
+      AddAffectArc(beginAdversaryDecision, s);
+      AddAffectArc(chosenOf(d), s);
+      for (int w = 0; w < numDecisions; w++) AddAffectArc(decisionSteps[w][0]->weightSV, s);
+      for (KORVELStateVariable* v : furtherAffected[d]) AddAffectArc(v, s);
+    }
+  }
+  for (int d = 0; d < numDecisions; d++) AddEnableArc(beginAdversaryDecision, decisions[d]);
+  for (int d = 0; d < numDecisions; d++) {
+    for (Step* s : decisionSteps[d]) {
+      AddEnableArc(chosenOf(d), s);
+      for (KORVELStateVariable* v : furtherEnabling[d]) AddEnableArc(v, s);
     }
   }
 }

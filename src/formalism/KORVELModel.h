@@ -183,6 +183,21 @@ class KORVELModel : public BaseModelClass {
   int planningHorizon = 1;
 
  protected:
+  // Declares the formalism's dependency arcs, in the order the connectivity
+  // lists (and so the order of random draws) follow. Affect arcs first: each
+  // decision in order affects beginAdversaryDecision, its StepChosen and its
+  // StepWeight; then each step of each decision affects
+  // beginAdversaryDecision, its decision's StepChosen, every StepWeight in
+  // decision order and the decision's furtherAffected variables. Then the
+  // enable arcs: each decision is enabled by beginAdversaryDecision, each
+  // step by its decision's StepChosen and the decision's furtherEnabling
+  // variables. decisions[d] is the action of decision d.
+  // REQUIRES: commonInit done, every decision has a step, and every step
+  // knows its weightSV and chosenSV.
+  void AddDecisionArcs(const std::vector<BaseKORVELAction*>& decisions,
+                       const std::vector<std::vector<KORVELStateVariable*>>& furtherAffected,
+                       const std::vector<std::vector<KORVELStateVariable*>>& furtherEnabling);
+
   std::vector<std::vector<Step*>> decisionSteps;
   std::vector<Goal*> goals;
   int numGoals = 0;

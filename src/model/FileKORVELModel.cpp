@@ -220,31 +220,13 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
     }
   }
 
-  // Affect arcs, action by action in action order, then the enable arcs.
+  std::vector<std::vector<KORVELStateVariable*>> affected(numDecisions), enabling(numDecisions);
   for (int i = 0; i < numDecisions; i++) {
-    AddAffectArc(makeDecision, decisions_[i]);
-    AddAffectArc(chosen[i], decisions_[i]);
-    AddAffectArc(weights[i], decisions_[i]);
+    for (int v : d.decisions[i].affects) affected[i].push_back(variables_[v]);
+    for (int v : d.decisions[i].enabledBy) enabling[i].push_back(variables_[v]);
   }
-  for (int i = 0; i < numDecisions; i++) {
-    const DecisionDescription& dd = d.decisions[i];
-    for (size_t o = 0; o < dd.outcomes.size(); o++) {
-      FileStep* s = steps_[firstStepOf[i] + o];
-      AddAffectArc(makeDecision, s);
-      AddAffectArc(chosen[i], s);
-      for (StepWeight* w : weights) AddAffectArc(w, s);
-      for (int v : dd.affects) AddAffectArc(variables_[v], s);
-    }
-  }
-  for (int i = 0; i < numDecisions; i++) AddEnableArc(makeDecision, decisions_[i]);
-  for (int i = 0; i < numDecisions; i++) {
-    const DecisionDescription& dd = d.decisions[i];
-    for (size_t o = 0; o < dd.outcomes.size(); o++) {
-      FileStep* s = steps_[firstStepOf[i] + o];
-      AddEnableArc(chosen[i], s);
-      for (int v : dd.enabledBy) AddEnableArc(variables_[v], s);
-    }
-  }
+  AddDecisionArcs(std::vector<BaseKORVELAction*>(decisions_.begin(), decisions_.end()), affected,
+                  enabling);
   for (BaseKORVELAction* action : actions) action->LinkVariables();
 
   // The formulas, compiled against the model's own variables.

@@ -507,31 +507,13 @@ attack_flowKORVEL::attack_flowKORVEL() {
   planningHorizon = 5;
   assignSVsToAttackSteps();
 
-  // Affect arcs, action by action in action order, then the enable arcs.
+  std::vector<std::vector<KORVELStateVariable*>> affected(kNumDecisions), enabling(kNumDecisions);
   for (int d = 0; d < kNumDecisions; d++) {
-    AddAffectArc(MakeDecision, Decisions[d]);
-    AddAffectArc(Chosen[d], Decisions[d]);
-    AddAffectArc(Weights[d], Decisions[d]);
+    for (int v : kDecisions[d].furtherAffected) affected[d].push_back(svs[v]);
+    if (kDecisions[d].furtherEnabling >= 0) enabling[d].push_back(svs[kDecisions[d].furtherEnabling]);
   }
-  for (int d = 0; d < kNumDecisions; d++) {
-    const DecisionData& data = kDecisions[d];
-    for (int o = 0; o < data.numSteps; o++) {
-      attack_flowStep* s = Steps[data.firstStep + o];
-      AddAffectArc(MakeDecision, s);
-      AddAffectArc(Chosen[d], s);
-      for (StepWeight* w : Weights) AddAffectArc(w, s);
-      for (int v : data.furtherAffected) AddAffectArc(svs[v], s);
-    }
-  }
-  for (int d = 0; d < kNumDecisions; d++) AddEnableArc(MakeDecision, Decisions[d]);
-  for (int d = 0; d < kNumDecisions; d++) {
-    const DecisionData& data = kDecisions[d];
-    for (int o = 0; o < data.numSteps; o++) {
-      attack_flowStep* s = Steps[data.firstStep + o];
-      AddEnableArc(Chosen[d], s);
-      if (data.furtherEnabling >= 0) AddEnableArc(svs[data.furtherEnabling], s);
-    }
-  }
+  AddDecisionArcs(std::vector<BaseKORVELAction*>(Decisions, Decisions + kNumDecisions), affected,
+                  enabling);
 
   for (BaseKORVELAction* a : actions) a->LinkVariables();
   customInitialization();
