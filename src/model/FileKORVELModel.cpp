@@ -272,6 +272,12 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
   measures_.resize(d.measures.size());
   for (size_t m = 0; m < d.measures.size(); m++)
     CompileFormula(d.measures[m].value, symbols, &measures_[m]);
+  impulses_.resize(d.measures.size());
+  for (size_t m = 0; m < d.measures.size(); m++) {
+    impulses_[m].resize(d.measures[m].impulses.size());
+    for (size_t i = 0; i < d.measures[m].impulses.size(); i++)
+      CompileFormula(d.measures[m].impulses[i].value, symbols, &impulses_[m][i]);
+  }
 
   recalculateAdversaryDecisionWeights();
 }

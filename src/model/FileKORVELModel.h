@@ -118,6 +118,9 @@ class FileKORVELModel : public KORVELModel {
   // The variables measure k's value names, in order of appearance.
   const std::vector<std::string>& MeasureReads(int k) const { return measures_[k].Reads(); }
 
+  // The value of impulse i of measure k in the current state.
+  double ImpulseValue(int k, int i) const { return impulses_[k][i].Evaluate(); }
+
   // Reports a fault of the running model (the first one only).
   void Fault(const std::string& message);
   // "NAME=value, ..." over the model's own variables.
@@ -145,6 +148,7 @@ class FileKORVELModel : public KORVELModel {
   std::vector<KORVELStateVariable*> variables_;
   std::vector<FileDecisionFormulas> decisionFormulas_;
   std::vector<Expression> measures_;
+  std::vector<std::vector<Expression>> impulses_;  // per measure
   Expression costUtility_;
   Expression detectionUtility_;
   Expression payoffUtility_;

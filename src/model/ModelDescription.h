@@ -99,12 +99,27 @@ struct AdversaryDescription {
   ModelFormula payoffUtility;
 };
 
-// A performance variable observed at instants of time: the value of its
-// formula in the state in force at each instant.
+// An impulse reward of a measure: `value`, evaluated in the state right
+// after the firing, is earned each time the decision is taken (outcome -1)
+// or its outcome happens.
+struct ImpulseDescription {
+  int decision = 0;  // index into ModelDescription::decisions
+  int outcome = -1;  // index into that decision's outcomes; -1: the decision
+  ModelFormula value;
+  SourcePlace at;
+};
+
+// A performance variable. Observed at instants of time: the value of its
+// formula in the state in force at each instant (`times`). Accumulated over
+// intervals of time [start, end] for each end in `times`: the formula
+// integrated over the interval plus the impulses earned by firings in it.
 struct MeasureDescription {
   std::string name;
   ModelFormula value;
-  std::vector<double> times;
+  bool interval = false;
+  double start = 0.0;         // interval measures only
+  std::vector<double> times;  // the instants, or the ends of the intervals
+  std::vector<ImpulseDescription> impulses;
   SourcePlace at;
 };
 

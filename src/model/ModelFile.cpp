@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -93,7 +94,14 @@ class Loader {
   void LoadOutcome(const toml::table& t, DecisionDescription* decision, const std::string& owner);
   void LoadDelay(const toml::node& n, const std::string& owner, DelayDescription* delay);
   void LoadMeasures(const toml::node& n);
-  void LoadTimes(const toml::node& n, const std::string& owner, MeasureDescription* m);
+  void LoadMeasure(const toml::table& t, MeasureDescription* m, const std::string& owner);
+  // The numbers of field `key` (a list or {from, to, step}): finite, not
+  // negative and increasing.
+  void LoadTimes(const toml::node& n, const std::string& key, const std::string& owner,
+                 std::vector<double>* times);
+  void LoadImpulse(const toml::table& t, int measure, const std::string& owner);
+  // Finds the decisions and outcomes the impulses name.
+  void ResolveImpulses();
   void DeriveArcs(const toml::table& t, DecisionDescription* d, const std::string& owner,
                   const std::vector<std::string>& preconditionReads);
   void CheckNames();
@@ -109,6 +117,16 @@ class Loader {
   std::map<std::string, int> variableIndex_;
   // Per decision: the tables it came from, for the arc lists.
   std::vector<const toml::table*> decisionTables_;
+  // The names an impulse gives, resolved once every decision is known.
+  struct ImpulseNames {
+    int measure = 0;
+    std::string owner;
+    std::string decision;
+    SourcePlace decisionAt;
+    std::string outcome;  // empty: the decision itself
+    SourcePlace outcomeAt;
+  };
+  std::vector<ImpulseNames> impulseNames_;
 };
 
 void Loader::CheckFields(const toml::table& t, const std::set<std::string>& allowed,
@@ -436,8 +454,10 @@ void Loader::LoadDecisions(const toml::node& n) {
       });
 }
 
-void Loader::LoadTimes(const toml::node& n, const std::string& owner, MeasureDescription* m) {
+void Loader::LoadTimes(const toml::node& n, const std::string& key, const std::string& owner,
+                       std::vector<double>* times) {
   SourcePlace at = PlaceOf(n.source());
+  const std::string field = Quoted(key);
   if (const toml::array* list = n.as_array()) {
     for (const toml::node& e : *list) {
       double v;
@@ -446,13 +466,16 @@ void Loader::LoadTimes(const toml::node& n, const std::string& owner, MeasureDes
       else if (e.is_floating_point())
         v = e.as_floating_point()->get();
       else {
-        Error(PlaceOf(e.source()), "'times' of " + owner + " must hold numbers, not " + TypeName(e));
+        Error(PlaceOf(e.source()), field + " of " + owner + " must hold numbers, not " + TypeName(e));
         return;
       }
-      m->times.push_back(v);
+      times->push_back(v);
     }
+  } else if (n.is_integer() || n.is_floating_point()) {
+    times->push_back(n.is_integer() ? static_cast<double>(n.as_integer()->get())
+                                    : n.as_floating_point()->get());
   } else if (const toml::table* t = n.as_table()) {
-    const std::string what = "the times of " + owner;
+    const std::string what = (key == "times" ? "the times of " : "the ends of ") + owner;
     CheckFields(*t, {"from", "to", "step"}, what);
     double from = 0, to = 0, step = 0;
     bool ok = GetNumber(*t, "from", true, what, at, &from);
@@ -466,15 +489,16 @@ void Loader::LoadTimes(const toml::node& n, const std::string& owner, MeasureDes
       return;
     }
     long steps = std::lround(count);
-    for (long i = 0; i <= steps; i++) m->times.push_back(from + static_cast<double>(i) * step);
+    for (long i = 0; i <= steps; i++) times->push_back(from + static_cast<double>(i) * step);
   } else {
-    Error(at, "'times' of " + owner + " must be an array of numbers or a table {from, to, step}");
+    Error(at, field + " of " + owner + " must be a number, an array of numbers or a table {from, to, step}");
     return;
   }
-  if (m->times.empty()) Error(at, "'times' of " + owner + " is empty");
-  for (size_t i = 0; i < m->times.size(); i++) {
-    if (!std::isfinite(m->times[i]) || m->times[i] < 0 || (i > 0 && !(m->times[i] > m->times[i - 1]))) {
-      Error(at, "'times' of " + owner + " must be finite, not negative and increasing");
+  if (times->empty()) Error(at, field + " of " + owner + " is empty");
+  for (size_t i = 0; i < times->size(); i++) {
+    const double v = (*times)[i];
+    if (!std::isfinite(v) || v < 0 || (i > 0 && !(v > (*times)[i - 1]))) {
+      Error(at, field + " of " + owner + " must be finite, not negative and increasing");
       return;
     }
   }
@@ -498,11 +522,102 @@ void Loader::LoadMeasures(const toml::node& n) {
           if (!names.insert(m.name).second)
             Error(PlaceOf(t.get("name")->source()), "duplicate measure " + Quoted(m.name));
         }
-        CheckFields(t, {"name", "value", "times"}, owner);
-        GetFormula(t, "value", nullptr, owner, at, &m.value);
-        if (const toml::node* times = Field(t, "times", true, owner, at)) LoadTimes(*times, owner, &m);
-        d_->measures.push_back(m);
+        LoadMeasure(t, &m, owner);
       });
+}
+
+void Loader::LoadMeasure(const toml::table& t, MeasureDescription* m, const std::string& owner) {
+  SourcePlace at = m->at;
+  std::string kind = "instant";
+  if (GetString(t, "kind", false, owner, at, &kind) && kind != "instant" && kind != "interval") {
+    Error(PlaceOf(t.get("kind")->source()),
+          "unknown kind " + Quoted(kind) + " of " + owner + " (kinds: instant, interval)");
+    d_->measures.push_back(*m);
+    return;
+  }
+  m->interval = kind == "interval";
+  const int index = static_cast<int>(d_->measures.size());
+  if (!m->interval) {
+    if (const toml::node* impulse = t.get("impulse"))
+      Error(PlaceOf(impulse->source()), "impulse rewards belong to measures of kind 'interval'; " +
+                                            owner + " is observed at instants");
+    std::set<std::string> fields = {"name", "kind", "value", "times"};
+    if (t.get("impulse")) fields.insert("impulse");
+    CheckFields(t, fields, owner);
+    GetFormula(t, "value", nullptr, owner, at, &m->value);
+    if (const toml::node* times = Field(t, "times", true, owner, at))
+      LoadTimes(*times, "times", owner, &m->times);
+    d_->measures.push_back(*m);
+    return;
+  }
+  CheckFields(t, {"name", "kind", "value", "start", "end", "impulse"}, owner);
+  GetFormula(t, "value", "0", owner, at, &m->value);
+  if (GetNumber(t, "start", false, owner, at, &m->start) && m->start < 0)
+    Error(PlaceOf(t.get("start")->source()), "'start' of " + owner + " must not be negative");
+  if (const toml::node* end = Field(t, "end", true, owner, at)) {
+    LoadTimes(*end, "end", owner, &m->times);
+    if (!m->times.empty() && !(m->times[0] > m->start))
+      Error(PlaceOf(end->source()), "'end' of " + owner + ": the interval ending at " +
+                                        NumberText(m->times[0]) + " ends before its start " +
+                                        NumberText(m->start) + "; every end must be after the start");
+  }
+  d_->measures.push_back(*m);
+  if (const toml::node* list = t.get("impulse")) {
+    ForEachTable(
+        *list, "impulse",
+        [&](const std::string&) {
+          Error(PlaceOf(list->source()),
+                "'impulse' of " + owner + " must be an array of tables ([[measure.impulse]])");
+        },
+        [&](const toml::table& i) { LoadImpulse(i, index, owner); });
+  }
+}
+
+void Loader::LoadImpulse(const toml::table& t, int measure, const std::string& measureOwner) {
+  std::vector<ImpulseDescription>& impulses = d_->measures[measure].impulses;
+  ImpulseDescription impulse;
+  impulse.at = PlaceOf(t.source());
+  ImpulseNames names;
+  names.measure = measure;
+  names.owner = "impulse " + std::to_string(impulses.size() + 1) + " of " + measureOwner;
+  CheckFields(t, {"decision", "outcome", "value"}, names.owner);
+  if (GetString(t, "decision", true, names.owner, impulse.at, &names.decision))
+    names.decisionAt = PlaceOf(t.get("decision")->source());
+  if (GetString(t, "outcome", false, names.owner, impulse.at, &names.outcome)) {
+    names.outcomeAt = PlaceOf(t.get("outcome")->source());
+    if (names.outcome.empty())
+      Error(names.outcomeAt, "'outcome' of " + names.owner + " must name an outcome");
+  }
+  GetFormula(t, "value", nullptr, names.owner, impulse.at, &impulse.value);
+  impulses.push_back(impulse);
+  impulseNames_.push_back(names);
+}
+
+void Loader::ResolveImpulses() {
+  std::vector<size_t> next(d_->measures.size(), 0);
+  for (const ImpulseNames& n : impulseNames_) {
+    ImpulseDescription& impulse = d_->measures[n.measure].impulses[next[n.measure]++];
+    if (n.decision.empty()) continue;
+    int found = -1;
+    for (size_t d = 0; d < d_->decisions.size(); d++)
+      if (d_->decisions[d].name == n.decision) found = static_cast<int>(d);
+    if (found < 0) {
+      Error(n.decisionAt, "unknown decision " + Quoted(n.decision) + " in " + n.owner);
+      continue;
+    }
+    impulse.decision = found;
+    if (n.outcome.empty()) continue;
+    const std::vector<OutcomeDescription>& outcomes = d_->decisions[found].outcomes;
+    for (size_t o = 0; o < outcomes.size(); o++)
+      if (outcomes[o].name == n.outcome) impulse.outcome = static_cast<int>(o);
+    if (impulse.outcome < 0) {
+      std::string known;
+      for (const OutcomeDescription& o : outcomes) known += (known.empty() ? "" : ", ") + o.name;
+      Error(n.outcomeAt, "unknown outcome " + Quoted(n.outcome) + " of decision " +
+                             Quoted(n.decision) + " in " + n.owner + " (its outcomes: " + known +
+                             ")");
+    }
+  }
 }
 
 void Loader::DeriveArcs(const toml::table& t, DecisionDescription* d, const std::string& owner,
@@ -653,8 +768,12 @@ void Loader::CheckFormulas() {
       Error(d.at, "the outcome probabilities of " + owner + " sum to 0");
     DeriveArcs(*decisionTables_[di], &d, owner, preconditionReads);
   }
-  for (const MeasureDescription& m : d_->measures)
+  for (const MeasureDescription& m : d_->measures) {
     Compile(m.value, symbols, "the value of measure " + Quoted(m.name), &e);
+    for (size_t i = 0; i < m.impulses.size(); i++)
+      Compile(m.impulses[i].value, symbols,
+              "the value of impulse " + std::to_string(i + 1) + " of measure " + Quoted(m.name), &e);
+  }
 }
 
 bool Loader::Load() {
@@ -696,6 +815,7 @@ bool Loader::Load() {
   if (d_->measures.empty() && root.get("measure"))
     Error(PlaceOf(root.get("measure")->source()), "the model has no measure");
   CheckNames();
+  ResolveImpulses();
   if (!failed_) CheckFormulas();
   return !failed_;
 }
@@ -719,4 +839,22 @@ bool LoadModelFile(const std::string& path, ModelDescription* description,
   std::ostringstream text;
   text << in.rdbuf();
   return LoadModelText(text.str(), path, description, errors);
+}
+
+std::string FindModelFile(const std::string& nameOrPath) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (nameOrPath.empty() || fs::exists(nameOrPath, ec)) return nameOrPath;
+  // The program lives in PREFIX/bin; the models it was installed with in
+  // PREFIX/share/tarvex/models.
+  const fs::path program = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return nameOrPath;
+  std::string file = nameOrPath;
+  const std::string suffix = ".toml";
+  if (file.size() < suffix.size() || file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+    file += suffix;
+  const fs::path candidate =
+      program.parent_path().parent_path() / "share" / "tarvex" / "models" / file;
+  if (fs::is_regular_file(candidate, ec)) return candidate.string();
+  return nameOrPath;
 }

@@ -32,4 +32,11 @@ bool LoadModelFile(const std::string& path, ModelDescription* description,
 bool LoadModelText(const std::string& text, const std::string& path,
                    ModelDescription* description, std::vector<ModelFileError>* errors);
 
+// Where the model file named on a command line is: nameOrPath itself when
+// a file of that path exists; otherwise "<name>.toml" (".toml" added unless
+// present) in the installed models directory, PREFIX/share/tarvex/models,
+// where PREFIX is the parent of the running program's directory. When
+// neither exists, nameOrPath unchanged (so that the error names it).
+std::string FindModelFile(const std::string& nameOrPath);
+
 #endif

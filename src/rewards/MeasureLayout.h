@@ -13,6 +13,8 @@ struct MeasureLayout {
     int pv = 0;         // the performance variable, 0 .. numPVs - 1
     std::string name;   // the performance variable's name
     double time = 0.0;  // the instant observed (the node's start time)
+    double end = 0.0;   // the end of the interval observed; equals time for an instant
+    bool interval = false;  // accumulated over [time, end] rather than taken at an instant
   };
 
   int numPVs = 0;    // performance variables, as the reward model numbers them

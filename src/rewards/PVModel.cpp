@@ -235,8 +235,9 @@ MeasureLayout PVModel::Measures() const {
   for (size_t i = 0; i < PVList.size(); i++) {
     const PerformanceVariableNode* node = PVList[i];
     const NodeOrigin& origin = nodeOrigins_[i];
-    layout.nodes.push_back(
-        MeasureLayout::Node{origin.pv, node->getName(), node->GetStartTime(origin.timeIndex)});
+    layout.nodes.push_back(MeasureLayout::Node{
+        origin.pv, node->getName(), node->GetStartTime(origin.timeIndex),
+        node->GetStopTime(origin.timeIndex), node->GetRewardType() != InstantOfTimeReward});
   }
   return layout;
 }

@@ -138,6 +138,26 @@ TEST(ModelFile, EachDefectIsReportedAtItsPlace) {
       {"\"exponential\"", "\"exponentail\"", 31, 28, {"unknown distribution 'exponentail'"}},
       {"rate = 0.5", "rat = 0.5", 31, 43, {"unknown field 'rat'"}, 2},  // and 'rate' missing
       {"times = { from = 0, to = 20, step = 5 }", "times = [0, 5, 5]", 47, 9, {"increasing"}},
+      // interval measures and impulse rewards
+      {"times = { from = 0, to = 20, step = 5 }", "kind = \"interval\"\nstart = 10\nend = [5, 20]", 49, 7,
+       {"'end' of measure 'Won'", "ends before its start"}},
+      {"times = { from = 0, to = 20, step = 5 }",
+       "kind = \"interval\"\nend = 20\n[[measure.impulse]]\ndecision = \"Stael\"\nvalue = 1", 50, 12,
+       {"unknown decision 'Stael'", "impulse 1 of measure 'Won'"}},
+      {"times = { from = 0, to = 20, step = 5 }",
+       "kind = \"interval\"\nend = 20\n[[measure.impulse]]\ndecision = \"Steal\"\n"
+       "outcome = \"Sucess\"\nvalue = 1",
+       51, 11, {"unknown outcome 'Sucess' of decision 'Steal'", "Success, Failure"}},
+      {"times = { from = 0, to = 20, step = 5 }",
+       "kind = \"interval\"\nend = 20\n[[measure.impulse]]\ndecision = \"Steal\"\nvalue = \"Ky + 1\"",
+       51, 10, {"impulse 1 of measure 'Won'", "unknown name 'Ky'"}},
+      {"times = { from = 0, to = 20, step = 5 }",
+       "times = [0, 5]\n[[measure.impulse]]\ndecision = \"Steal\"\nvalue = 1", 48, 0,
+       {"impulse rewards belong to measures of kind 'interval'", "'Won'"}},
+      {"times = { from = 0, to = 20, step = 5 }", "kind = \"interva\"\nend = 20", 47, 8,
+       {"unknown kind 'interva' of measure 'Won'", "instant, interval"}},
+      {"times = { from = 0, to = 20, step = 5 }", "kind = \"interval\"\ntimes = [5]", 48, 1,
+       {"unknown field 'times' in measure 'Won'", "end"}, 2},  // and 'end' missing
       // arc lists
       {"precondition = \"Key != 0 and Won == 0\"\n",
        "precondition = \"Key != 0 and Won == 0\"\naffects = [\"Wonn\"]\n", 39, 12,
