@@ -17,7 +17,7 @@ done
 mkdir "$prefix/elsewhere"
 cd "$prefix/elsewhere"
 "$prefix/bin/attack_flow_sim" -M enterprise -K > check.txt
-grep -q "^ModelFile: $prefix/bin/../share/tarvex/models/enterprise.toml$" check.txt
+grep -q "^ModelFile: $prefix/share/tarvex/models/enterprise.toml$" check.txt
 grep -q "^Model enterprise (" check.txt
 grep -q "^Initial decision: Reconnaissance" check.txt
 # A name with its extension, and a short run with the installed program.
