@@ -466,7 +466,8 @@ void Loader::LoadTimes(const toml::node& n, const std::string& key, const std::s
       else if (e.is_floating_point())
         v = e.as_floating_point()->get();
       else {
-        Error(PlaceOf(e.source()), field + " of " + owner + " must hold numbers, not " + TypeName(e));
+        Error(PlaceOf(e.source()),
+              field + " of " + owner + " must hold numbers, not " + TypeName(e));
         return;
       }
       times->push_back(v);
@@ -491,7 +492,8 @@ void Loader::LoadTimes(const toml::node& n, const std::string& key, const std::s
     long steps = std::lround(count);
     for (long i = 0; i <= steps; i++) times->push_back(from + static_cast<double>(i) * step);
   } else {
-    Error(at, field + " of " + owner + " must be a number, an array of numbers or a table {from, to, step}");
+    Error(at, field + " of " + owner +
+                  " must be a number, an array of numbers or a table {from, to, step}");
     return;
   }
   if (times->empty()) Error(at, field + " of " + owner + " is empty");
@@ -559,7 +561,8 @@ void Loader::LoadMeasure(const toml::table& t, MeasureDescription* m, const std:
     if (!m->times.empty() && !(m->times[0] > m->start))
       Error(PlaceOf(end->source()), "'end' of " + owner + ": the interval ending at " +
                                         NumberText(m->times[0]) + " ends before its start " +
-                                        NumberText(m->start) + "; every end must be after the start");
+                                        NumberText(m->start) +
+                                        "; every end must be after the start");
   }
   d_->measures.push_back(*m);
   if (const toml::node* list = t.get("impulse")) {
@@ -851,7 +854,8 @@ std::string FindModelFile(const std::string& nameOrPath) {
   if (ec) return nameOrPath;
   std::string file = nameOrPath;
   const std::string suffix = ".toml";
-  if (file.size() < suffix.size() || file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+  if (file.size() < suffix.size() ||
+      file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
     file += suffix;
   const fs::path candidate =
       program.parent_path().parent_path() / "share" / "tarvex" / "models" / file;

@@ -139,17 +139,20 @@ TEST(ModelFile, EachDefectIsReportedAtItsPlace) {
       {"rate = 0.5", "rat = 0.5", 31, 43, {"unknown field 'rat'"}, 2},  // and 'rate' missing
       {"times = { from = 0, to = 20, step = 5 }", "times = [0, 5, 5]", 47, 9, {"increasing"}},
       // interval measures and impulse rewards
-      {"times = { from = 0, to = 20, step = 5 }", "kind = \"interval\"\nstart = 10\nend = [5, 20]", 49, 7,
+      {"times = { from = 0, to = 20, step = 5 }",
+       "kind = \"interval\"\nstart = 10\nend = [5, 20]", 49, 7,
        {"'end' of measure 'Won'", "ends before its start"}},
       {"times = { from = 0, to = 20, step = 5 }",
-       "kind = \"interval\"\nend = 20\n[[measure.impulse]]\ndecision = \"Stael\"\nvalue = 1", 50, 12,
+       "kind = \"interval\"\nend = 20\n[[measure.impulse]]\ndecision = \"Stael\"\nvalue = 1",
+       50, 12,
        {"unknown decision 'Stael'", "impulse 1 of measure 'Won'"}},
       {"times = { from = 0, to = 20, step = 5 }",
        "kind = \"interval\"\nend = 20\n[[measure.impulse]]\ndecision = \"Steal\"\n"
        "outcome = \"Sucess\"\nvalue = 1",
        51, 11, {"unknown outcome 'Sucess' of decision 'Steal'", "Success, Failure"}},
       {"times = { from = 0, to = 20, step = 5 }",
-       "kind = \"interval\"\nend = 20\n[[measure.impulse]]\ndecision = \"Steal\"\nvalue = \"Ky + 1\"",
+       "kind = \"interval\"\nend = 20\n[[measure.impulse]]\ndecision = \"Steal\"\n"
+       "value = \"Ky + 1\"",
        51, 10, {"impulse 1 of measure 'Won'", "unknown name 'Ky'"}},
       {"times = { from = 0, to = 20, step = 5 }",
        "times = [0, 5]\n[[measure.impulse]]\ndecision = \"Steal\"\nvalue = 1", 48, 0,

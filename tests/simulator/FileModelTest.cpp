@@ -62,14 +62,16 @@ const char* const kClock =
     "[[measure]]\nname = \"Spent\"\nkind = \"interval\"\nend = [4, 5, 6, 10]\n"
     "  [[measure.impulse]]\n  decision = \"Start\"\n  value = 3\n"
     "  [[measure.impulse]]\n  decision = \"Finish\"\n  value = \"5 + Up\"\n"
-    "  [[measure.impulse]]\n  decision = \"Finish\"\n  outcome = \"Win\"\n  value = \"Won * 100\"\n";
+    "  [[measure.impulse]]\n  decision = \"Finish\"\n  outcome = \"Win\"\n"
+    "  value = \"Won * 100\"\n";
 
 }  // namespace
 
 TEST(FileModel, IntervalMeasuresAndImpulsesGiveTheHandWorkedValues) {
   TempDir dir;
   writeFile(dir.file("clock.toml"), kClock);
-  Result r = runSimulator({"-M", dir.file("clock.toml"), "-N", "3", "-n", "2", "-b", dir.file("c.bin")});
+  Result r =
+      runSimulator({"-M", dir.file("clock.toml"), "-N", "3", "-n", "2", "-b", dir.file("c.bin")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   BinaryFile bin = readBinary(dir.file("c.bin"));
   ASSERT_TRUE(bin.whole);
