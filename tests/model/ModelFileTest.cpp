@@ -282,3 +282,43 @@ TEST(ModelFile, RewardModelNodesMatchTheCompiledOnes) {
   }
   EXPECT_EQ(file.createPVNode(8, 0), nullptr);
 }
+
+// Interval measures: one accumulating node per end, all from the start, the
+// impulses watching the decision's or the outcome's action; the layout
+// tells tools each node's interval.
+TEST(ModelFile, IntervalMeasuresBuildAccumulatingNodesWithImpulses) {
+  auto d = std::make_shared<ModelDescription>();
+  std::vector<ModelFileError> errors;
+  ASSERT_TRUE(LoadModelText(Edited("times = { from = 0, to = 20, step = 5 }",
+                                   "times = [3]\n[[measure]]\nname = \"Spent\"\nkind = \"interval\"\n"
+                                   "value = \"Key\"\nstart = 2\nend = [4, 8]\n"
+                                   "[[measure.impulse]]\ndecision = \"Steal\"\nvalue = 1\n"
+                                   "[[measure.impulse]]\ndecision = \"Cash\"\noutcome = \"Done\"\n"
+                                   "value = \"Won * 2\"\n"),
+                            "i.toml", d.get(), &errors))
+      << errors[0].Format();
+  FilePVModel file(d, true);
+  ASSERT_EQ(file.getNumPVs(), 3);
+  EXPECT_EQ(file.getNode(0)->GetRewardType(), InstantOfTimeReward);
+  for (int i = 1; i < 3; i++) {
+    const PerformanceVariableNode* node = file.getNode(i);
+    EXPECT_EQ(node->GetRewardType(), AccumulatedReward);
+    EXPECT_EQ(node->StartTime, 2.0);
+    EXPECT_EQ(node->StopTime, i == 1 ? 4.0 : 8.0);
+    ASSERT_EQ(node->NumImpulses, 2);
+    EXPECT_STREQ(node->Impulses[0].Pair.getActionName(), "StealAdversaryDecision");
+    EXPECT_STREQ(node->Impulses[1].Pair.getActionName(), "CashDoneStep");
+    EXPECT_EQ(node->Impulses[1].NumWorkers, 1);
+  }
+  MeasureLayout layout = file.Measures();
+  ASSERT_EQ(layout.nodes.size(), 3u);
+  EXPECT_FALSE(layout.nodes[0].interval);
+  EXPECT_EQ(layout.nodes[0].time, 3.0);
+  EXPECT_EQ(layout.nodes[0].end, 3.0);
+  EXPECT_TRUE(layout.nodes[2].interval);
+  EXPECT_EQ(layout.nodes[2].name, "Spent");
+  EXPECT_EQ(layout.nodes[2].time, 2.0);
+  EXPECT_EQ(layout.nodes[2].end, 8.0);
+  // The decisions' actions are found in the model: each fires impulses.
+  EXPECT_EQ(file.NumImpulseActions, 2);
+}
