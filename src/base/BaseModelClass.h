@@ -35,8 +35,6 @@ class State {
 
 class BaseModelClass {
  public:
-  // Simulated time of the most recent action firing (set by the reward model).
-  static double LastActionTime;
   // Process-wide model counter; the first model gets id 1.
   static int globalModelId;
 
