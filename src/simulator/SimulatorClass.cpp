@@ -184,7 +184,11 @@ bool SimulatorClass::SetUp(int argc, char** argv, int* exitStatus) {
     std::cout << "Overriding global variables in simulator" << std::endl;
   }
 
-  // 7. The reward model, which builds the atomic model.
+  // 7. The reward model, which builds the atomic model. Model and action
+  // numbers (which traces show) count from the start for each simulator, as
+  // in a new process, whatever models were built before it.
+  BaseModelClass::globalModelId = 0;
+  BaseActionClass::MaxID = 0;
   pvModel = Study->GetPVModel(true);
   if (TarvexTrace || XMLTrace) Trace->addPVModel(pvModel);
   Trace->printHeader();

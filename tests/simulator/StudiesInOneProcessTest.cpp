@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -190,24 +191,35 @@ TEST(StudiesInOneProcess, NeitherSeesTheOthersDecisions) {
 }
 
 // Drivers built one after another in one process, with other generators,
-// seeds, counts and models, write the files that separate processes write.
+// seeds, counts, models and traces, write the files that separate processes
+// write.
 TEST(StudiesInOneProcess, DriversOneAfterAnotherWriteWhatProcessesWrite) {
   TempDir dir;
-  const std::vector<std::vector<std::string>> runs = {
-      {"-r", "2", "-s", "7", "-N", "120"},
-      {"-s", "99", "-N", "200", "-n", "7"},
-      {"-r", "1", "-N", "90", "-M", kAttackFlowFile},
-      {"-N", "150", "-M", "attack_flow"},
-      {"-s", "5", "-N", "80"},
+  struct Run {
+    std::vector<std::string> args;
+    const char* trace;  // the trace file's ending, with -f; null: none
   };
-  for (size_t i = 0; i < runs.size(); i++) {
+  const Run runs[] = {
+      {{"-r", "2", "-s", "7", "-N", "120"}, nullptr},
+      {{"-s", "99", "-N", "200", "-n", "7"}, nullptr},
+      {{"-N", "2", "-x"}, ".xml"},
+      {{"-r", "1", "-N", "90", "-M", kAttackFlowFile}, nullptr},
+      {{"-N", "150", "-M", "attack_flow"}, nullptr},
+      {{"-N", "1", "-x", "-M", kAttackFlowFile}, ".xml"},
+      {{"-s", "5", "-N", "80"}, nullptr},
+  };
+  for (size_t i = 0; i < std::size(runs); i++) {
     std::string label;
-    for (const std::string& word : runs[i]) label += word + " ";
+    for (const std::string& word : runs[i].args) label += word + " ";
     SCOPED_TRACE(label);
     const std::string in = dir.file("in" + std::to_string(i)), sep = dir.file("sep" + std::to_string(i));
-    std::vector<std::string> inProcess = runs[i], separate = runs[i];
+    std::vector<std::string> inProcess = runs[i].args, separate = runs[i].args;
     inProcess.insert(inProcess.end(), {"-a", in + ".txt", "-b", in + ".bin"});
     separate.insert(separate.end(), {"-a", sep + ".txt", "-b", sep + ".bin"});
+    if (runs[i].trace) {
+      inProcess.insert(inProcess.end(), {"-f", in + "_trace"});
+      separate.insert(separate.end(), {"-f", sep + "_trace"});
+    }
     Created c = create(inProcess);
     ASSERT_TRUE(c.simulator) << c.err;
     std::string out;
@@ -224,6 +236,11 @@ TEST(StudiesInOneProcess, DriversOneAfterAnotherWriteWhatProcessesWrite) {
     EXPECT_GT(readFile(in + ".bin").size(), 1000u);
     EXPECT_TRUE(readFile(in + ".txt") == readFile(sep + ".txt"));
     EXPECT_TRUE(readFile(in + ".bin") == readFile(sep + ".bin"));
+    if (runs[i].trace) {
+      const std::string trace = readFile(in + "_trace" + runs[i].trace);
+      EXPECT_GT(trace.size(), 1000u);
+      EXPECT_TRUE(trace == readFile(sep + "_trace" + runs[i].trace));
+    }
   }
 }
 
