@@ -35,7 +35,8 @@ class State {
 
 class BaseModelClass {
  public:
-  // Process-wide model counter; the first model gets id 1.
+  // Process-wide model counter; the first model gets id 1. A simulator
+  // restarts it before building its models.
   static int globalModelId;
 
   BaseModelClass();

@@ -23,7 +23,8 @@ const CompiledModel kCompiledModels[] = {
 };
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 bool Exists(const std::string& path) {
@@ -39,18 +40,13 @@ std::vector<std::string> ModelCatalogue::CompiledNames() {
   return names;
 }
 
-bool ModelCatalogue::IsCompiledName(const std::string& nameOrFile) {
-  for (const CompiledModel& m : kCompiledModels)
-    if (nameOrFile == m.name) return true;
-  return false;
-}
-
 std::unique_ptr<BaseStudyClass> ModelCatalogue::OpenStudy(const std::string& nameOrFile,
                                                           std::ostream& errors) {
   for (const CompiledModel& m : kCompiledModels)
     if (nameOrFile == m.name) return m.make();
 
-  const bool looksLikePath = nameOrFile.find('/') != std::string::npos || EndsWith(nameOrFile, ".toml");
+  const bool looksLikePath =
+      nameOrFile.find('/') != std::string::npos || EndsWith(nameOrFile, ".toml");
   if (!looksLikePath && !Exists(nameOrFile)) {
     errors << "ERROR: no model named " << nameOrFile << ": the compiled models are";
     const char* separator = " ";

@@ -30,8 +30,6 @@ class ModelCatalogue {
                                                    std::ostream& errors);
   // The names of the compiled models, the default first.
   static std::vector<std::string> CompiledNames();
-  // Whether the text names a compiled model (and so is not read as a path).
-  static bool IsCompiledName(const std::string& nameOrFile);
 };
 
 #endif

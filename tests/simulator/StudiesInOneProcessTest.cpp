@@ -212,7 +212,8 @@ TEST(StudiesInOneProcess, DriversOneAfterAnotherWriteWhatProcessesWrite) {
     std::string label;
     for (const std::string& word : runs[i].args) label += word + " ";
     SCOPED_TRACE(label);
-    const std::string in = dir.file("in" + std::to_string(i)), sep = dir.file("sep" + std::to_string(i));
+    const std::string in = dir.file("in" + std::to_string(i));
+    const std::string sep = dir.file("sep" + std::to_string(i));
     std::vector<std::string> inProcess = runs[i].args, separate = runs[i].args;
     inProcess.insert(inProcess.end(), {"-a", in + ".txt", "-b", in + ".bin"});
     separate.insert(separate.end(), {"-a", sep + ".txt", "-b", sep + ".bin"});
@@ -258,9 +259,15 @@ TEST(StudiesInOneProcess, FailedSetUpReturns) {
   const Case cases[] = {
       {{"-N", "x", "-a", a, "-b", b}, 1, "ERROR: Parsing command line options\n", ""},
       {{"-t", "0", "-N", "5", "-a", a, "-b", b}, 1, "has none\n", ""},
-      {{"-M", "nothing_here", "-a", a}, 1, "the compiled models are attack_flow, and no model file of that name exists\n", ""},
+      {{"-M", "nothing_here", "-a", a},
+       1,
+       "the compiled models are attack_flow, and no model file of that name exists\n",
+       ""},
       {{"-M", dir.file("none.toml"), "-b", b}, 1, "cannot read the model file\n", ""},
-      {{"-M", "attack_flow", "-K"}, 1, "ERROR: -K checks a model file; attack_flow is a compiled model\n", ""},
+      {{"-M", "attack_flow", "-K"},
+       1,
+       "ERROR: -K checks a model file; attack_flow is a compiled model\n",
+       ""},
       {{"-M", kAttackFlowFile, "-K", "-a", a}, 0, "", "Initial decision: Networkscanning"},
   };
   for (const Case& c : cases) {
