@@ -35,7 +35,8 @@ enum ExecutionPolicyType : int {
 
 class BaseActionClass {
  public:
-  // Process-wide counter that hands out action identifiers.
+  // Process-wide counter that hands out action identifiers; a simulator
+  // restarts it at 0 before building its models.
   static int MaxID;
 
   BaseActionClass();

@@ -6,7 +6,6 @@
 #include "base/StandardErrors.h"
 #include "state/BaseStateVariableClass.h"
 
-double BaseModelClass::LastActionTime = 0.0;
 int BaseModelClass::globalModelId = 0;
 
 int State::hash() { return 1; }

@@ -35,9 +35,8 @@ class State {
 
 class BaseModelClass {
  public:
-  // Simulated time of the most recent action firing (set by the reward model).
-  static double LastActionTime;
-  // Process-wide model counter; the first model gets id 1.
+  // Process-wide model counter; the first model gets id 1. A simulator
+  // restarts it before building its models.
   static int globalModelId;
 
   BaseModelClass();

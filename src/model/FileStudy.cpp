@@ -4,8 +4,6 @@
 #include <iostream>
 
 #include "model/FilePVModel.h"
-#include "model/ModelFile.h"
-#include "model/studyRangeStudy.h"
 
 FileStudy::FileStudy(std::shared_ptr<const ModelDescription> description,
                      FileKORVELModel::FaultHandler onFault)
@@ -68,17 +66,4 @@ void FileStudy::PrintSummary(std::ostream& out) {
   out << std::setprecision(10) << "Initial decision: " << d.decisions[best->decisionIndex].name
       << " (planning horizon " << model.planningHorizon << "): expected cost " << cost
       << ", detection " << detection << ", payoff " << payoff << std::endl;
-}
-
-FileStudy* GenerateFileStudy(const std::string& path, std::ostream& errors) {
-  auto description = std::make_shared<ModelDescription>();
-  std::vector<ModelFileError> problems;
-  if (!LoadModelFile(path, description.get(), &problems)) {
-    for (const ModelFileError& e : problems) errors << e.Format() << "\n";
-    errors.flush();
-    return nullptr;
-  }
-  auto* study = new FileStudy(description);
-  InstallStudy(study);
-  return study;
 }

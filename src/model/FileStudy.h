@@ -40,10 +40,4 @@ class FileStudy : public BaseStudyClass {
   FileKORVELModel::FaultHandler onFault_;
 };
 
-// Loads the model file at path and makes its study the process-wide one
-// (what GenerateStudy returns and DestructStudy deletes). On a problem in
-// the file, writes each as "FILE:LINE:COLUMN: message" to errors and
-// returns null.
-FileStudy* GenerateFileStudy(const std::string& path, std::ostream& errors);
-
 #endif

@@ -13,11 +13,6 @@ BaseStudyClass* GenerateStudy() {
   return theStudy;
 }
 
-void InstallStudy(BaseStudyClass* study) {
-  if (theStudy != study) delete theStudy;
-  theStudy = study;
-}
-
 void DestructStudy() {
   delete theStudy;
   theStudy = nullptr;

@@ -19,8 +19,4 @@ class studyRangeStudy : public BaseStudyClass {
   void OverrideGVValue(const char* name, void* value) override;
 };
 
-// Makes study the process-wide study (deleting any other), so that
-// GenerateStudy returns it and DestructStudy deletes it.
-void InstallStudy(BaseStudyClass* study);
-
 #endif

@@ -14,9 +14,8 @@ void BaseStudyClass::OverrideGVValue(const char*, void*) {}
 PVModel* BaseStudyClass::NewPVModel(bool) { return nullptr; }
 
 const char* BaseStudyClass::GetExpName(int i) {
-  static char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "Experiment %d", i + 1);
-  return buffer;
+  std::snprintf(expName_, sizeof expName_, "Experiment %d", i + 1);
+  return expName_;
 }
 
 const std::string* BaseStudyClass::DeclaredType(const char* name) const {

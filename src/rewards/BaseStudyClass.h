@@ -28,7 +28,8 @@ class BaseStudyClass {
   const char* GetGVName(int i) const { return GVNames[i].c_str(); }
   const char* GetGVType(int i) const { return GVTypes[i].c_str(); }
   int GetNumExps() const { return NumExps; }
-  // "Experiment <i + 1>", in one buffer that every call overwrites.
+  // "Experiment <i + 1>", in a buffer of this study that every call
+  // overwrites.
   const char* GetExpName(int i);
   // Applies the overrides of a type:name:value:type:name:value... text. A
   // triple whose type letter is not the first letter of the named variable's
@@ -45,12 +46,15 @@ class BaseStudyClass {
   int NumExps = 0;
 
  private:
+  char expName_[64] = {};
   // The declared type of the variable `name` (null when the study does not
   // list it or gives no type).
   const std::string* DeclaredType(const char* name) const;
 };
 
-// The process holds at most one study.
+// A study of the built-in model kept for the whole process (made on the
+// first call), for callers that need just one; DestructStudy deletes it.
+// Callers that may hold several studies open theirs from ModelCatalogue.
 BaseStudyClass* GenerateStudy();
 void DestructStudy();
 

@@ -11,7 +11,6 @@
 
 PVModel::PVModel() : LastFiredAction(&NoActionFiredYet) {
   NoActionFiredYet.defineName("No Action Fired Yet");
-  LastActionTime = 0.0;
 }
 
 PVModel::~PVModel() { Destruct(); }

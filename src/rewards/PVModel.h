@@ -124,6 +124,9 @@ class alignas(64) PVModel : public BaseModelClass {
   int NumPVs = 0;
   BaseModelClass* ChildModel = nullptr;
   BaseActionClass* LastFiredAction;
+  // Simulated time of this model's most recent firing (0 before the first
+  // of a replication).
+  double LastActionTime = 0.0;
   BaseActionClass** ActionList = nullptr;
   double MaxStopTime = 0.0;
   std::vector<BaseActionClass*> AffectingActions;

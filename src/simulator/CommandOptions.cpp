@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "model/ModelFile.h"
+#include "model/ModelCatalogue.h"
 #include "network/TarvexSocket.h"
 #include "simulator/SimulatorClass.h"
 
@@ -212,7 +212,7 @@ int16_t ParseCommandLine(int argc, char** argv, SimulatorSettings* settings, std
         break;
       case 'M':
         if (!expect('M')) return 1;
-        s.ModelFileName = FindModelFile(param);
+        s.ModelFileName = ModelCatalogue::Resolve(param);
         s.HasModelFile = true;
         out << "ModelFile: " << s.ModelFileName << std::endl;
         break;

@@ -14,10 +14,12 @@ int main(int argc, char** argv) {
   // reads and writes resume by themselves.
   TarvexProcess::InstallTerminationHook(true);
   try {
-    auto simulator = std::make_unique<SimulatorClass>(argc, argv);
+    int status = 0;
+    std::unique_ptr<SimulatorClass> simulator = SimulatorClass::Create(argc, argv, &status);
+    if (!simulator) return status;
     std::cout << "SIMULATOR::Preparing to run()" << std::endl;
     simulator->Run();
-    int status = simulator->ExitStatus;
+    status = simulator->ExitStatus;
     if (status == 0) {
       std::cout << "SIMULATOR::MAIN()-GOOD EXIT" << std::endl;
       std::cerr << "SIMULATOR::MAIN()-GOOD EXIT" << std::endl;

@@ -13,7 +13,7 @@ int SimulatorClass::SimStep() {
   if (!Recording)
     pvModel->Accumulate(CurrentTime);
   else if (pvModel->CompletionDue(CurrentTime))
-    Recording->AddAccumulation(CurrentTime, BaseModelClass::LastActionTime, pvModel);
+    Recording->AddAccumulation(CurrentTime, pvModel->LastActionTime, pvModel);
   FiredAction = pvModel->FireAction(CurrentAction, CurrentTime);
   TARVEX_ASSERT(FiredAction);
   ActionsFired++;

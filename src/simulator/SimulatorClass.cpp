@@ -11,9 +11,11 @@
 #include <iostream>
 
 #include "distributions/DistributionDefinition.h"
+#include "distributions/LaggedFibonacci.h"
 #include "distributions/MersenneTwister.h"
 #include "distributions/Tausworthe.h"
 #include "model/FileStudy.h"
+#include "model/ModelCatalogue.h"
 #include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
 #include "rewards/BaseStudyClass.h"
@@ -27,18 +29,21 @@ namespace {
 // A sampler made by the driver when the process-wide one is missing.
 std::unique_ptr<UserDistributions> fallbackDistribution;
 
-[[noreturn]] void failOpen(const char* what, const std::string& name) {
+// Set-up failures print their message and end set-up with exit status 1.
+bool failOpen(const char* what, const std::string& name, int* exitStatus) {
   int error = errno;
   std::cout.flush();
   std::cerr << "ERROR: cannot open " << what << " result file " << name << ": "
             << (error ? std::strerror(error) : "unknown error") << std::endl;
-  std::exit(1);
+  *exitStatus = 1;
+  return false;
 }
 
-[[noreturn]] void refuse(const std::string& message) {
+bool refuse(const std::string& message, int* exitStatus) {
   std::cout.flush();
   std::cerr << "ERROR: " << message << std::endl;
-  std::exit(1);
+  *exitStatus = 1;
+  return false;
 }
 
 // The memory the process may use at most, in bytes: the machine's physical
@@ -63,9 +68,35 @@ SimulatorClass::SimulatorClass() {
   std::exit(1);
 }
 
-SimulatorClass::SimulatorClass(int argc, char** argv) { SetUp(argc, argv); }
+SimulatorClass::SimulatorClass(int argc, char** argv) {
+  int status = 0;
+  if (!SetUp(argc, argv, &status)) {
+    AbandonSetUp();
+    std::exit(status);
+  }
+}
 
-void SimulatorClass::SetUp(int argc, char** argv) {
+SimulatorClass::SimulatorClass(SetUpLater) {}
+
+std::unique_ptr<SimulatorClass> SimulatorClass::Create(int argc, char** argv, int* exitStatus) {
+  std::unique_ptr<SimulatorClass> simulator(new SimulatorClass(SetUpLater{}));
+  int status = 0;
+  if (!simulator->SetUp(argc, argv, &status)) {
+    simulator->AbandonSetUp();
+    simulator.reset();
+  }
+  if (exitStatus) *exitStatus = status;
+  return simulator;
+}
+
+void SimulatorClass::AbandonSetUp() {
+  // Files opened before the failure are closed as they are, without the
+  // trailer and final header of a finished run.
+  AsciiStream.reset();
+  BinStream.reset();
+}
+
+bool SimulatorClass::SetUp(int argc, char** argv, int* exitStatus) {
   // 1. Members start at their defaults; the sampler must exist.
   MaxBatches = -1;
   if (!TheDistribution || !TheDistribution->getGenerator()) {
@@ -77,15 +108,18 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   if (ParseCommandLineOptions(argc, argv) != 0) {
     PrintUsage();
     std::cerr << "ERROR: Parsing command line options" << std::endl;
-    std::exit(1);
+    *exitStatus = 1;
+    return false;
   }
   // The manager's secret comes from the environment, never from the
   // command line (where every user of the machine could read it).
   if (const char* secret = std::getenv(kSecretVariable)) {
     Secret = secret;
     if (Secret.empty() || Secret.size() > kLongestSecret)
-      refuse(std::string(kSecretVariable) + " must hold 1 to " + std::to_string(kLongestSecret) +
-             " bytes, not " + std::to_string(Secret.size()));
+      return refuse(std::string(kSecretVariable) + " must hold 1 to " +
+                        std::to_string(kLongestSecret) + " bytes, not " +
+                        std::to_string(Secret.size()),
+                    exitStatus);
   }
   // A terminating run's packet never needs room for more observations than
   // the run has replications. Only a manager (-w) may change the limit
@@ -94,16 +128,20 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   if (IsTerminating && MaxBatches > 0 && MaxBatches < PacketCapacity && !WaitForSocket)
     PacketCapacity = MaxBatches;
 
-  // A model file is read before anything is created, so that a faulty one
-  // leaves no files behind. A fault of the running model stops the run.
-  FileStudy* fileStudy = nullptr;
-  if (HasModelFile) {
-    fileStudy = GenerateFileStudy(ModelFileName, std::cerr);
-    if (!fileStudy) std::exit(1);
+  // The study (of -M's model, or the default one) is opened before anything
+  // is created, so that a faulty model file leaves no files behind. A fault
+  // of a file's running model stops the run.
+  Study = ModelCatalogue::OpenStudy(HasModelFile ? ModelFileName : ModelCatalogue::kDefaultModel,
+                                    std::cerr);
+  if (!Study) {
+    *exitStatus = 1;
+    return false;
+  }
+  if (auto* fileStudy = dynamic_cast<FileStudy*>(Study.get())) {
     if (CheckModelOnly) {
       fileStudy->PrintSummary(std::cout);
-      DestructStudy();
-      std::exit(0);
+      *exitStatus = 0;
+      return false;
     }
     fileStudy->SetFaultHandler([this](const std::string& message) {
       std::cout.flush();
@@ -111,6 +149,8 @@ void SimulatorClass::SetUp(int argc, char** argv) {
       ExitStatus = 1;
       StopFlag = kStop;
     });
+  } else if (CheckModelOnly) {
+    return refuse("-K checks a model file; " + ModelFileName + " is a compiled model", exitStatus);
   }
 
   // 4. Trace writers.
@@ -138,14 +178,17 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   }
 
   // 5, 6. The study, its experiment and any overrides.
-  Study = fileStudy ? fileStudy : GenerateStudy();
   Study->SetGVs(static_cast<int>(Experiment));
   if (HasOverrideString) {
     Study->overrideGVs(OverrideString.c_str());
     std::cout << "Overriding global variables in simulator" << std::endl;
   }
 
-  // 7. The reward model, which builds the atomic model.
+  // 7. The reward model, which builds the atomic model. Model and action
+  // numbers (which traces show) count from the start for each simulator, as
+  // in a new process, whatever models were built before it.
+  BaseModelClass::globalModelId = 0;
+  BaseActionClass::MaxID = 0;
   pvModel = Study->GetPVModel(true);
   if (TarvexTrace || XMLTrace) Trace->addPVModel(pvModel);
   Trace->printHeader();
@@ -170,7 +213,8 @@ void SimulatorClass::SetUp(int argc, char** argv) {
       std::cerr << "ERROR: Steady-state performance variable " << node->getName()
                 << " has an observation window of length " << node->IntervalLength
                 << "; batch means need windows of positive length" << std::endl;
-      std::exit(1);
+      *exitStatus = 1;
+      return false;
     }
   }
   if (!IsTerminating && indices.empty()) {
@@ -178,7 +222,8 @@ void SimulatorClass::SetUp(int argc, char** argv) {
     std::cerr << "ERROR: Steady-state simulation (-t 0) needs steady-state performance "
                  "variables; the reward model "
               << (pvModel->getName() ? pvModel->getName() : "") << " has none" << std::endl;
-    std::exit(1);
+    *exitStatus = 1;
+    return false;
   }
 
   // A report must fit one observation record, whose length is a 32-bit
@@ -190,7 +235,8 @@ void SimulatorClass::SetUp(int argc, char** argv) {
               << pvModel->getNumPVs()
               << " performance variables would exceed the largest observation record"
               << std::endl;
-    std::exit(1);
+    *exitStatus = 1;
+    return false;
   }
   // The packets being filled, the pair handed over and the encoded record
   // must fit in memory together.
@@ -198,10 +244,12 @@ void SimulatorClass::SetUp(int argc, char** argv) {
                                          static_cast<unsigned long long>(PacketCapacity);
   const unsigned long long memory = usableMemory();
   if (5 * packetBytes > memory) {
-    refuse("ReportSize (-n) " + std::to_string(ReportSize) + " needs " +
-           std::to_string(5 * packetBytes >> 20) + " MiB for the packets of " +
-           std::to_string(pvModel->getNumPVs()) + " performance variables, more than the " +
-           std::to_string(memory >> 20) + " MiB of memory available");
+    return refuse("ReportSize (-n) " + std::to_string(ReportSize) + " needs " +
+                      std::to_string(5 * packetBytes >> 20) + " MiB for the packets of " +
+                      std::to_string(pvModel->getNumPVs()) +
+                      " performance variables, more than the " + std::to_string(memory >> 20) +
+                      " MiB of memory available",
+                  exitStatus);
   }
 
   // 3. Result files, opened once the run is known to be possible, so that a
@@ -209,12 +257,12 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   if (HasASCIIFilename) {
     errno = 0;
     AsciiStream = CreateAsciiFile(ASCIIFilename.c_str());
-    if (!AsciiStream->good()) failOpen("ASCII", ASCIIFilename);
+    if (!AsciiStream->good()) return failOpen("ASCII", ASCIIFilename, exitStatus);
   }
   if (HasBinFilename) {
     errno = 0;
     BinStream = CreateBinFile(BinFilename.c_str());
-    if (!BinStream->good()) failOpen("binary", BinFilename);
+    if (!BinStream->good()) return failOpen("binary", BinFilename, exitStatus);
   }
 
   // 9. The schedulable units and their scheduling records.
@@ -238,7 +286,8 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   }
   if (result != 0) {
     std::cerr << "Error Generating Connectivity List\n" << std::flush;
-    std::exit(1);
+    *exitStatus = 1;
+    return false;
   }
   std::cout << "GenerateConnectivityList() Time="
             << static_cast<double>(clock() - start) / CLOCKS_PER_SEC << std::endl;
@@ -246,11 +295,18 @@ void SimulatorClass::SetUp(int argc, char** argv) {
   // 11. The event list, one slot per unit and one spare.
   eventList = std::make_unique<EventList>(NumUnits + 1);
 
-  // 12. The generator the command line asks for.
-  if (RNGType == TauswortheGenerator)
+  // 12. The generator the command line asks for, always a new one: a run's
+  // draws never depend on a run before it in the process. The lagged-
+  // Fibonacci generator's read position is process-wide; it starts at the
+  // beginning of the buffer, as in a new process.
+  if (RNGType == TauswortheGenerator) {
     TheDistribution->setGenerator(new Tausworthe());
-  else if (RNGType == MersenneTwisterGenerator)
+  } else if (RNGType == MersenneTwisterGenerator) {
     TheDistribution->setGenerator(new MersenneTwister());
+  } else {
+    TheDistribution->setGenerator(new LaggedFibonacci());
+    LaggedFibonacci::resetReadPosition();
+  }
 
   // 13. The actions; reactivation flags start clear.
   pvModel->listActions(&ActionList);
@@ -284,7 +340,7 @@ void SimulatorClass::SetUp(int argc, char** argv) {
       ShadowModel.reset();
     }
   }
-
+  return true;
 }
 
 SimulatorClass::~SimulatorClass() {
@@ -305,7 +361,7 @@ SimulatorClass::~SimulatorClass() {
   ValuePacket = SquarePacket = nullptr;
   ShadowModel.reset();
   pvModel = nullptr;
-  DestructStudy();
+  Study.reset();
 }
 
 void SimulatorClass::Run() {

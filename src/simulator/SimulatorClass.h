@@ -1,7 +1,8 @@
-// SimulatorClass: the driver. Its constructor does all set-up from the
-// command line (result files, trace, study, reward and atomic model,
-// connectivity, event list, generator); Run performs the simulation and
-// prints the run summary; the destructor finishes the result files.
+// SimulatorClass: the driver. Create does all set-up from the command line
+// (study, result files, trace, reward and atomic model, connectivity, event
+// list, generator) and returns; Run performs the simulation and prints the
+// run summary; the destructor finishes the result files. Each simulator
+// owns its study, so several may be built one after another in a process.
 #ifndef TARVEX_SIMULATOR_SIMULATORCLASS_H
 #define TARVEX_SIMULATOR_SIMULATORCLASS_H
 
@@ -66,7 +67,14 @@ class SimulatorClass : public SimulatorSettings {
   // manager link ended the run early; a signal stopped it (128 + signal).
   static const int kExitLinkEnded = 3;
 
+  // The simulator set up from the command line (see Create); on a set-up
+  // failure, or for -K, ends the process with Create's exit status.
   SimulatorClass(int argc, char** argv);
+  // The simulator set up from the command line, ready to Run. Null when
+  // set-up ends early, with the exit status in *exitStatus (1 after the
+  // failure's message; 0 for -K, after the model's summary) and no result
+  // file created or changed (but for one opened before a later one failed).
+  static std::unique_ptr<SimulatorClass> Create(int argc, char** argv, int* exitStatus);
   // Not meant to be used: ends the process with exit code 1.
   SimulatorClass();
   ~SimulatorClass();
@@ -198,7 +206,7 @@ class SimulatorClass : public SimulatorSettings {
   std::vector<EventRecord> EventRecords;
 
   // The model, through the study.
-  BaseStudyClass* Study = nullptr;
+  std::unique_ptr<BaseStudyClass> Study;
   PVModel* pvModel = nullptr;
   List<BaseGroupClass> GroupList;
   BaseGroupClass** Groups = nullptr;
@@ -264,7 +272,14 @@ class SimulatorClass : public SimulatorSettings {
   // Counts the observation just stored at slot k of the packets and hands
   // the packets over when they are full or the run has its replications.
   void CountObservation(int& k, int reportSize);
-  void SetUp(int argc, char** argv);
+  // Builds an empty simulator that SetUp completes.
+  struct SetUpLater {};
+  explicit SimulatorClass(SetUpLater);
+  // Everything set-up does; false when it ends early, with the exit status
+  // (after printing the message of a failure).
+  bool SetUp(int argc, char** argv, int* exitStatus);
+  // Drops what an unfinished set-up left for the destructor to finish.
+  void AbandonSetUp();
   // Stop signals (SIGINT, SIGTERM). True, once, when one arrived while the
   // run was going: it is recorded and the caller stops after the current
   // replication.

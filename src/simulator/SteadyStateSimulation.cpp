@@ -41,7 +41,7 @@ void SimulatorClass::CheckCompletedBatches(PerformanceVariableNode** nodes, int*
     if (BatchHeap->ValueOf(i) != -1) {
       // One time unit past the window's end completes the observation with
       // the current state.
-      n->Accumulate(n->StopTime + 1.0, BaseModelClass::LastActionTime,
+      n->Accumulate(n->StopTime + 1.0, pvModel->LastActionTime,
                     pvModel->getLastFiredAction());
       bool room = true;
       if (valueCounts[i] == ReportSize) {

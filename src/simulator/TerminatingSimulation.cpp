@@ -71,7 +71,7 @@ void SimulatorClass::SimulateReplication() {
   if (!Recording)
     pvModel->EndAccumulate(endTime);
   else
-    Recording->AddEnd(endTime, BaseModelClass::LastActionTime, ActionsFired - firedBefore, pvModel);
+    Recording->AddEnd(endTime, pvModel->LastActionTime, ActionsFired - firedBefore, pvModel);
 }
 
 void SimulatorClass::TerminatingSimulation() {

@@ -116,12 +116,12 @@ TEST(RewardModelTest, ConsideredNodesResetAndFiring) {
   BaseActionClass* fired = m.FireAction(model->GroupList[9], 3.5);
   EXPECT_EQ(fired, model->Decisions[0]);  // the member, not the group
   EXPECT_EQ(m.getLastFiredAction(), model->Decisions[0]);
-  EXPECT_EQ(BaseModelClass::LastActionTime, 3.5);
+  EXPECT_EQ(m.LastActionTime, 3.5);
   m.PVReset();
   EXPECT_EQ(m.getNode(5)->Value, 42.0);
   m.getNode(5)->Value = 0.0;
   EXPECT_TRUE(allWaiting());
-  EXPECT_EQ(BaseModelClass::LastActionTime, 0.0);
+  EXPECT_EQ(m.LastActionTime, 0.0);
   EXPECT_EQ(m.getLastFiredAction(), &m.NoActionFiredYet);
 }
 
@@ -149,7 +149,7 @@ TEST(RewardModelTest, RandomReplicationsMatchReference) {
     double last = rng() % 4 == 0 ? 40.0 + rng() % 40 : 100.0;
     for (double t = (rng() % 15) * 0.5; t <= last; t += (rng() % 15) * 0.5) {
       m.Accumulate(t);
-      BaseModelClass::LastActionTime = t;  // the firing
+      m.LastActionTime = t;  // the firing
       std::vector<short> values = history.back().second;
       history.emplace_back(t, values);
       for (size_t k = 0; k < 8; k++)

@@ -1,0 +1,77 @@
+#include "model/ModelCatalogue.h"
+
+#include <sys/stat.h>
+
+#include <iostream>
+
+#include "model/FileStudy.h"
+#include "model/ModelFile.h"
+#include "model/studyRangeStudy.h"
+
+namespace {
+
+// The models compiled into this build, the default first. Adding one is a
+// line here.
+struct CompiledModel {
+  const char* name;
+  std::unique_ptr<BaseStudyClass> (*make)();
+};
+
+const CompiledModel kCompiledModels[] = {
+    {ModelCatalogue::kDefaultModel,
+     []() -> std::unique_ptr<BaseStudyClass> { return std::make_unique<studyRangeStudy>(); }},
+};
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> ModelCatalogue::CompiledNames() {
+  std::vector<std::string> names;
+  for (const CompiledModel& m : kCompiledModels) names.push_back(m.name);
+  return names;
+}
+
+std::string ModelCatalogue::Resolve(const std::string& nameOrFile) {
+  for (const CompiledModel& m : kCompiledModels)
+    if (nameOrFile == m.name) return nameOrFile;
+  return FindModelFile(nameOrFile);
+}
+
+std::unique_ptr<BaseStudyClass> ModelCatalogue::OpenStudy(const std::string& nameOrFile,
+                                                          std::ostream& errors) {
+  for (const CompiledModel& m : kCompiledModels)
+    if (nameOrFile == m.name) return m.make();
+  const std::string path = FindModelFile(nameOrFile);
+
+  const bool looksLikePath =
+      nameOrFile.find('/') != std::string::npos || EndsWith(nameOrFile, ".toml");
+  if (!looksLikePath && !Exists(path)) {
+    errors << "ERROR: no model named " << nameOrFile << ": the compiled models are";
+    const char* separator = " ";
+    for (const CompiledModel& m : kCompiledModels) {
+      errors << separator << m.name;
+      separator = ", ";
+    }
+    errors << ", and no model file of that name exists here or among the installed models\n"
+           << std::flush;
+    return nullptr;
+  }
+
+  auto description = std::make_shared<ModelDescription>();
+  std::vector<ModelFileError> problems;
+  if (!LoadModelFile(path, description.get(), &problems)) {
+    for (const ModelFileError& e : problems) errors << e.Format() << "\n";
+    errors.flush();
+    return nullptr;
+  }
+  return std::make_unique<FileStudy>(description);
+}
