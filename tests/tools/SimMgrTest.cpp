@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
@@ -20,6 +21,8 @@
 #include <vector>
 
 #include "network/TarvexProcess.h"
+#include "network/RecordFormat.h"
+#include "results/ModelLayout.h"
 #include "results/Results.h"
 #include "simmgr/Options.h"
 #include "simmgr/Records.h"
@@ -38,6 +41,16 @@ using support::readFile;
 
 const std::string kSimMgr = support::program("simmgr");
 const std::string kFake = support::program("simmgr_fake_simulator");
+
+// The measures of the built-in model.
+const MeasureLayout& BuiltIn() {
+  static const MeasureLayout layout = [] {
+    MeasureLayout l;
+    EXPECT_TRUE(OpenModelLayout(kBuiltInModel, &l, std::cerr));
+    return l;
+  }();
+  return layout;
+}
 
 // ---- statistics -------------------------------------------------------------
 
@@ -161,18 +174,18 @@ TEST(SimMgrRecords, DecodesWhatTheSimulatorEncodesAndRejectsWhatDoesNotDecode) {
   Packet p;
   RecordHeader h;
   std::string error;
-  ASSERT_TRUE(DecodeRecord(Bytes(record), record.size(), NodeCount(), &p, &h, &error)) << error;
+  ASSERT_TRUE(DecodeRecord(Bytes(record), record.size(), BuiltIn().numNodes, &p, &h, &error)) << error;
   EXPECT_EQ(h.clientId, 3);
   EXPECT_EQ(h.experiment, 0);
   EXPECT_EQ(p.replications, 5);
-  for (int i = 0; i < NodeCount(); i++) {
+  for (int i = 0; i < BuiltIn().numNodes; i++) {
     ASSERT_EQ(p.counts[static_cast<size_t>(i)], 5);
     for (int k = 0; k < 5; k++) ASSERT_EQ(p.Row(i)[k], v.at(i, k)) << i << "," << k;
   }
 
   std::string stream = std::string("\0\0\0\x0a\xff\x01\0\0\x30\x39", 10) +
                        std::string("\0\0\0\x0c\xfe\x03\0\0", 8) + std::string("\x3f\xf8\0\0\0\0\0\0", 8) + record;
-  MessageReader reader(LargestRecord(NodeCount(), 5));
+  MessageReader reader(LargestRecord(BuiltIn().numNodes, 5));
   std::vector<MessageReader::Message> seen;
   for (char c : stream) {
     size_t room = 0;
@@ -197,11 +210,11 @@ TEST(SimMgrRecords, DecodesWhatTheSimulatorEncodesAndRejectsWhatDoesNotDecode) {
       {with(9 + 7 + 8, std::string("\x7f\xf8\0\0\0\0\0\0", 8)), "not a finite"},
   };
   for (const auto& [bytes, reason] : bad) {
-    EXPECT_FALSE(DecodeRecord(Bytes(bytes), bytes.size(), NodeCount(), &p, &h, &error)) << reason;
+    EXPECT_FALSE(DecodeRecord(Bytes(bytes), bytes.size(), BuiltIn().numNodes, &p, &h, &error)) << reason;
     EXPECT_TRUE(contains(error, reason)) << error;
   }
   // A length no record can have ends the stream.
-  MessageReader damaged(LargestRecord(NodeCount(), 200));
+  MessageReader damaged(LargestRecord(BuiltIn().numNodes, 200));
   size_t room = 0;
   std::memcpy(damaged.Space(&room), "\x7f\xff\xff\xff", 4);
   damaged.Commit(4);
@@ -257,27 +270,17 @@ StudyResults ReadResults(const std::string& dir) {
 
 // ---- hand-made result files ---------------------------------------------------
 
-std::string BigEndian(uint64_t v, int bytes) {
-  std::string b;
-  for (int i = bytes - 1; i >= 0; i--) b += static_cast<char>((v >> (8 * i)) & 0xff);
-  return b;
-}
-
 // A record as the simulator writes it: client `client`, `reps` observations
 // of every node, value(node, k) each.
 std::string EncodeRecord(int client, int reps, const std::function<double(int, int)>& value) {
-  std::string body;
-  for (int node = 0; node < NodeCount(); node++) {
-    body += BigEndian(static_cast<uint64_t>(node), 2) + '\x01' + BigEndian(static_cast<uint64_t>(reps), 4);
-    for (int k = 0; k < reps; k++) {
-      const double v = value(node, k);
-      uint64_t bits;
-      std::memcpy(&bits, &v, sizeof bits);
-      body += BigEndian(bits, 8);
-    }
-  }
-  return BigEndian(9 + body.size(), 4) + static_cast<char>(client) + BigEndian(0, 2) +
-         BigEndian(static_cast<uint64_t>(NodeCount()), 2) + body;
+  const int nodes = BuiltIn().numNodes;
+  std::vector<double> values(static_cast<size_t>(nodes) * static_cast<size_t>(reps));
+  for (int node = 0; node < nodes; node++)
+    for (int k = 0; k < reps; k++) values[static_cast<size_t>(k) * nodes + node] = value(node, k);
+  const std::vector<int32_t> counts(static_cast<size_t>(nodes), reps);
+  wire::RecordEncoder encoder;
+  const std::vector<char>& record = encoder.Encode(client, 0, {nodes, counts.data(), values.data()}, nullptr);
+  return std::string(record.begin(), record.end());
 }
 
 // A binary result file: its 256-byte header (with the seed and the
