@@ -434,7 +434,7 @@ TEST(SimMgrProgram, BadOptionsExitWith2) {
       {"--jobs", "0"},   {"--confidence", "1"}, {"--half-width", "-1"}, {"--seed", "-3"},
       {"--frobnicate"},  {"--jobs"},            {"stray"},              {"--", "-s", "5"},
       {"--", "-c", "1"}, {"summarize"},         {"--exact", "/nonexistent/exact.csv", "--jobs", "1"},
-      {"--", "-H", "0.0.0.0"},
+      {"--", "-H", "0.0.0.0"}, {"--", "-M", "m.toml"},  {"--model="},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args[0] + " " + args.back());
@@ -710,3 +710,105 @@ TEST(SimMgrProgram, WarnsAboutAStoppedSimulatorAndDropsItWhenAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+// A model of two PVs observed at three instants: the adversary's one step
+// happens after an exponential delay of rate 1/2, so that "Reached" at time
+// t is 1 with probability 1 - exp(-t/2), and "Not yet" is its complement.
+const char* const kTinyModel =
+    "format = 1\nname = \"tiny\"\n"
+    "[adversary]\ncost_weight = 0\ndetection_weight = 0\npayoff_weight = 1\n"
+    "planning_horizon = 1\ncost_utility = \"0\"\ndetection_utility = \"0\"\npayoff_utility = \"x\"\n"
+    "[[variable]]\nname = \"Count\"\nkind = \"knowledge\"\n"
+    "[[decision]]\nname = \"Inc\"\nprecondition = \"Count == 0\"\n"
+    "  [[decision.outcome]]\n  name = \"Up\"\n  probability = 1\n  effects = { Count = 1 }\n"
+    "  delay = { distribution = \"exponential\", rate = 0.5 }\n"
+    "[[decision]]\nname = \"Wait\"\n"
+    "  [[decision.outcome]]\n  name = \"Idle\"\n  probability = 1\n  delay = 1\n"
+    "[[measure]]\nname = \"Reached\"\nvalue = \"Count\"\ntimes = [0, 2, 4]\n"
+    "[[measure]]\nname = \"Not yet\"\nvalue = \"1 - Count\"\ntimes = [0, 2, 4]\n";
+
+}  // namespace
+
+// --model: the simulators run the file's model (-M), and the live study, its
+// summary and the stand-in all take the nodes, names and times from it; the
+// means agree with the probabilities worked out by hand.
+TEST(SimMgrModel, AModelFileLabelsAndSizesTheStudyItsSummaryAndTheStandIn) {
+  const support::TempDir dir;
+  const std::string model = dir.file("tiny.toml");
+  support::writeFile(model, kTinyModel);
+  const support::Result live = RunSimMgr({"--model", model, "--jobs", "2", "--half-width", "1e-6", "--quiet",
+                                          "--bin-dir", dir.file("bin"), "--out", dir.file("live"), "--", "-N",
+                                          "2000"});
+  ASSERT_EQ(live.exitCode, 0) << live.out;
+  const StudyResults r = ReadResults(dir.file("live"));
+  ASSERT_EQ(r.nodes.size(), 6u);
+  EXPECT_EQ(r.replications, 4000);
+  const double times[] = {0, 2, 4};
+  for (size_t i = 0; i < 6; i++) {
+    const NodeResult& n = r.nodes[i];
+    SCOPED_TRACE("node " + std::to_string(i));
+    EXPECT_EQ(n.pvId, static_cast<int>(i));
+    EXPECT_EQ(n.name, i < 3 ? "Reached" : "Not yet");
+    EXPECT_EQ(n.time, times[i % 3]);
+    EXPECT_EQ(n.n, 4000);
+    const double p = 1.0 - std::exp(-0.5 * times[i % 3]);
+    const double expected = i < 3 ? p : 1.0 - p;
+    EXPECT_NEAR(n.mean, expected, 5.0 * std::sqrt(p * (1.0 - p) / 4000.0) + 1e-12);
+    EXPECT_NEAR(n.mean + r.nodes[(i + 3) % 6].mean, 1.0, 1e-12) << "the two PVs are complements";
+  }
+  const nlohmann::json json = nlohmann::json::parse(readFile(dir.file("live/results.json")));
+  EXPECT_EQ(json["nodes"][4].value("name", ""), "Not yet");
+  EXPECT_EQ(json["nodes"][5].value("time", -1.0), 4.0);
+  EXPECT_TRUE(contains(live.out, "at Reached at ") || contains(live.out, "at Not yet at ")) << live.out;
+
+  // The summary of the simulators' files, read with the same model, is the
+  // live study's.
+  const support::Result summary = RunSimMgr({"summarize", "--model", model, dir.file("bin/sim_0.bin"),
+                                             dir.file("bin/sim_1.bin"), "--out", dir.file("summary")});
+  ASSERT_EQ(summary.exitCode, 0) << summary.out;
+  EXPECT_EQ(readFile(dir.file("summary/results.csv")), readFile(dir.file("live/results.csv")));
+
+  // The stand-in's records cover the same six nodes: its good packet counts
+  // (a record of the built-in model's nodes would not decode), its bad one
+  // is refused.
+  const support::Result fake = RunSimMgr({"--model", model, "--jobs", "2", "--max", "2000", "--quiet",
+                                          "--simulator", Fake(dir, "garbage"), "--out", dir.file("fake")});
+  ASSERT_EQ(fake.exitCode, 0) << fake.out;
+  EXPECT_TRUE(contains(fake.out, "unknown kind 9 for node 5")) << fake.out;
+  const StudyResults f = ReadResults(dir.file("fake"));
+  ASSERT_EQ(f.nodes.size(), 6u);
+  EXPECT_EQ(f.replications, 2000);
+  EXPECT_EQ(f.nodes[3].mean, 1.0);
+}
+
+// The built-in model's file gives the same study as the compiled model; a
+// model file with a fault is reported where it is, before any simulator
+// starts, and ends simmgr (and summarize) with exit code 1.
+TEST(SimMgrModel, TheBuiltInModelsFileMatchesAndAFaultyFileStartsNothing) {
+  const support::TempDir dir;
+  const std::string file = TARVEX_SOURCE_DIR "/models/attack_flow.toml";
+  for (const std::string& model : {std::string("attack_flow"), file}) {
+    const support::Result o = RunSimMgr({"--model", model, "--jobs", "1", "--max", "400", "--quiet", "--seed",
+                                         "77", "--out", dir.file(model == file ? "file" : "compiled")});
+    ASSERT_EQ(o.exitCode, 0) << o.out;
+  }
+  EXPECT_EQ(readFile(dir.file("file/results.csv")), readFile(dir.file("compiled/results.csv")));
+  EXPECT_EQ(ReadResults(dir.file("file")).nodes.size(), 168u);
+
+  std::string bad = kTinyModel;
+  bad.replace(bad.find("1 - Count"), 9, "1 - Cont");
+  support::writeFile(dir.file("bad.toml"), bad);
+  const std::string mark = dir.file("started");
+  const support::Result o = RunSimMgr({"--model", dir.file("bad.toml"), "--jobs", "1", "--simulator",
+                                       MarkingSimulator(dir, mark), "--out", dir.file("bad")});
+  EXPECT_EQ(o.exitCode, 1) << o.out;
+  EXPECT_TRUE(contains(o.out, dir.file("bad.toml") + ":34:14: in the value of measure 'Not yet'")) << o.out;
+  EXPECT_TRUE(contains(o.out, "unknown name 'Cont'")) << o.out;
+  EXPECT_FALSE(fs::exists(mark)) << "no simulator may start";
+  const support::Result summary =
+      RunSimMgr({"summarize", "--model", dir.file("none.toml"), dir.file("x.bin"), "--out", dir.file("s")});
+  EXPECT_EQ(summary.exitCode, 1) << summary.out;
+  EXPECT_TRUE(contains(summary.out, "none.toml: cannot read the model file")) << summary.out;
+}
