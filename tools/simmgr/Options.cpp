@@ -399,10 +399,10 @@ std::string StudyUsage() {
       "       simmgr summarize [options] FILE.bin...\n"
       "\n"
       "Runs a study of a model (the built-in attack_flow, or a model file given with\n"
-      "--model): launches simulators, collects their\n"
-      "observations over TCP and stops them when every node's confidence interval\n"
-      "is narrow enough, then writes OUT/results.csv, OUT/results.json and\n"
-      "OUT/plot.svg (with gnuplot) and prints the results on standard output.\n"
+      "--model): launches simulators, collects their observations over TCP and\n"
+      "stops them when every node's confidence interval is narrow enough, then\n"
+      "writes OUT/results.csv, OUT/results.json and OUT/plot.svg (with gnuplot) and\n"
+      "prints the results on standard output.\n"
       "\n"
       "Options:\n"
       "  --model M          the model: attack_flow (built in, the default) or a model\n"
@@ -440,9 +440,10 @@ std::string StudyUsage() {
       "numbers however fast each simulator runs. Packets beyond the last counted\n"
       "round are discarded.\n"
       "\n"
-      "Exit codes: 0 done; 1 failure (no simulator left, none could start, --out or\n"
-      "--bin-dir not writable or the bin directory in use, both found before any\n"
-      "simulator starts; results or standard output not writable); 2 bad options;\n"
+      "Exit codes: 0 done; 1 failure (no simulator left, none could start; a model\n"
+      "file with problems, --out or --bin-dir not writable or the bin directory in\n"
+      "use, all found before any simulator starts; results or standard output not\n"
+      "writable); 2 bad options;\n"
       "130 / 143 interrupted by SIGINT / SIGTERM (results so far written, marked\n"
       "incomplete).\n";
 }
@@ -467,10 +468,10 @@ std::string SummarizeUsage() {
       "  --exact FILE     compare with exact values (a results CSV)\n"
       "  --help           this text\n"
       "\n"
-      "Exit codes: 0 done; 1 a file could not be read whole, disagrees with its\n"
-      "header or was left out (the rest is still summarised, marked incomplete), no\n"
-      "replications at all, or results or standard output not writable; 2 bad\n"
-      "options.\n";
+      "Exit codes: 0 done; 1 the model file has problems, a file could not be read\n"
+      "whole, disagrees with its header or was left out (the rest is still\n"
+      "summarised, marked incomplete), no replications at all, or results or\n"
+      "standard output not writable; 2 bad options.\n";
 }
 
 }  // namespace simmgr
