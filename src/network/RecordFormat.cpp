@@ -62,7 +62,8 @@ const std::vector<char>& RecordEncoder::Encode(int clientId, int experiment,
       for (int k = 0; k < most; k++) {
         const double* row = t->values + static_cast<size_t>(k) * static_cast<size_t>(t->numNodes);
         for (int i = first; i < last; i++)
-          if (k < t->counts[i]) PutDouble(EntryStarts[static_cast<size_t>(i)] + 8 * static_cast<size_t>(k), row[i]);
+          if (k < t->counts[i])
+            PutDouble(EntryStarts[static_cast<size_t>(i)] + 8 * static_cast<size_t>(k), row[i]);
       }
     }
     kind = kSquaresKind;

@@ -32,7 +32,8 @@ char* MessageReader::Space(size_t* room) {
   // long records arrive in few large reads.
   if (End >= 4) {
     const uint32_t length = wire::Get32(Buffer.data());
-    if (wire::KindOfLength(length) == wire::MessageKind::kRecord && length >= wire::kRecordHead && length <= LargestRecordSize && length > want)
+    if (wire::KindOfLength(length) == wire::MessageKind::kRecord && length >= wire::kRecordHead &&
+        length <= LargestRecordSize && length > want)
       want = length;
   }
   if (Buffer.size() < want) Buffer.resize(want);
