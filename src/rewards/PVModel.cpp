@@ -294,7 +294,7 @@ void PVModel::CollectAndReset(double* values, double* squares) {
   for (int i = 0; i < NumPVs; i++) {
     PerformanceVariableNode* node = PVList[i];
     values[i] = node->Value;
-    squares[i] = node->Square;
+    if (squares) squares[i] = node->Square;
     if (node->NodeState == NodeAccumulating || node->NodeState == NodeDone) node->Reset();
   }
 }

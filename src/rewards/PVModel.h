@@ -98,8 +98,9 @@ class alignas(64) PVModel : public BaseModelClass {
   // process-wide, so they may run beside a simulation on another model.
   void ReplayAccumulate(double time, double lastTime);
   void ReplayEndAccumulate(double time, double lastTime);
-  // Copies every node's observation (values[i], squares[i] for node i) and
-  // resets, as PVReset does, the nodes accumulating or done: one pass.
+  // Copies every node's observation (values[i], and squares[i] when squares
+  // is not null, for node i) and resets, as PVReset does, the nodes
+  // accumulating or done: one pass.
   void CollectAndReset(double* values, double* squares);
   // The reset of the last firing that PVReset makes, without resetting
   // nodes (a recording model's nodes are never accumulated).

@@ -1,6 +1,7 @@
 // DataPacket: per performance-variable node, a row of observations (one per
-// replication or batch), stored position by position. The loops fill a values packet and a squares packet
-// side by side and hand them to the output side in pairs.
+// replication or batch), stored position by position. The loops fill a
+// values packet (and a squares packet only when a writer needs the squared
+// values) and hand them to the output side.
 //
 // PacketQueue: a fixed-capacity ring of packet pointers guarded by its own
 // mutex, so that the output side could drain it from another thread.
@@ -11,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "network/RecordFormat.h"
 #include "network/TarvexMutex.h"
 
 class DataPacket {
@@ -24,6 +26,8 @@ class DataPacket {
   // The numPVs observations at position k.
   double* observation(int k) { return values.data() + static_cast<size_t>(k) * numPVs; }
   void setAllCounts(int k);
+  // The packet's observations as the record encoder reads them.
+  wire::ObservationTable table() const { return {numPVs, counts.data(), values.data()}; }
 
   int clientId;
   int experiment;

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <vector>
 
+#include "network/RecordFormat.h"
 #include "network/TarvexSocket.h"
 #include "simulator/FileCommand.h"
 #include "simulator/SimulatorClass.h"
@@ -21,11 +22,6 @@
 namespace {
 
 const int kTextLimit = 512;
-
-void putInt32(char* p, int32_t v) {
-  uint32_t be = __builtin_bswap32(static_cast<uint32_t>(v));
-  std::memcpy(p, &be, 4);
-}
 
 long long nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -48,9 +44,7 @@ bool receiveSecret(TarvexSocket& connection, const std::string& secret) {
   const long long deadline = nowMs() + SimulatorClass::kSecretWaitMs;
   char length[4];
   if (connection.RecvBlockWithin(length, 4, SimulatorClass::kSecretWaitMs) != 4) return false;
-  uint32_t n;
-  std::memcpy(&n, length, 4);
-  n = __builtin_bswap32(n);
+  const uint32_t n = wire::Get32(reinterpret_cast<const unsigned char*>(length));
   if (n < 1 || n > SimulatorClass::kLongestSecret) return false;
   std::vector<char> offered(n);
   const long long left = deadline - nowMs();
@@ -72,16 +66,16 @@ int readable(TarvexSocket* socket, int timeoutMs) {
 
 }  // namespace
 
-// Status message: int32 10, marker, code, int32 process id. A reply that
-// is a courtesy (the decision it reports is taken either way) does not end
+// Sends a status message. A reply that is a courtesy (the decision it reports is taken either way) does not end
 // the link when it cannot be sent.
 static bool sendStatus(SimulatorClass* sim, TarvexSocket* connection, unsigned char marker,
                        unsigned char code, bool courtesy = false) {
-  char message[10];
-  putInt32(message, 10);
-  message[4] = static_cast<char>(marker);
-  message[5] = static_cast<char>(code);
-  putInt32(message + 6, static_cast<int32_t>(getpid()));
+  char message[wire::kStatusLength];
+  wire::Status status;
+  status.marker = marker;
+  status.code = code;
+  status.pid = static_cast<int>(getpid());
+  wire::EncodeStatus(status, message);
   if (courtesy)
     return connection->SendWithin(message, sizeof message, SimulatorClass::kSendStallMs) ==
            static_cast<int>(sizeof message);
@@ -170,7 +164,7 @@ TarvexSocket* SimulatorClass::WaitForSimMgrConnection(int waitMs) {
       continue;
     }
     LinkFailed = false;
-    sendStatus(this, connection.get(), 0xFF, 1);
+    sendStatus(this, connection.get(), wire::kStatusMarker, 1);
     return connection.release();
   }
   if (StopFlag == kRunning && !StopSignal)
@@ -203,12 +197,12 @@ void SimulatorClass::ListenToSimMgr(TarvexSocket* connection) {
   }
   switch (command) {
     case 1:
-      sendStatus(this, connection, 0xFF, 1);
+      sendStatus(this, connection, wire::kStatusMarker, 1);
       break;
     case 2:
       std::cout << "SOCKET::Quit" << std::endl;
       StopFlag = kStop;
-      sendStatus(this, connection, 0xFE, 2, true);
+      sendStatus(this, connection, wire::kReplyMarker, 2, true);
       break;
     case 3: {
       // The text, then every check, and only then the reply and the file: a
@@ -227,11 +221,11 @@ void SimulatorClass::ListenToSimMgr(TarvexSocket* connection) {
       }
       if (!valid) {
         EndLink("the simulation manager's file command was refused: " + error);
-        sendStatus(this, connection, 0xFE, 3, true);
+        sendStatus(this, connection, wire::kReplyMarker, 3, true);
         release();
         break;
       }
-      sendStatus(this, connection, 0xFF, 3, true);
+      sendStatus(this, connection, wire::kStatusMarker, 3, true);
       if (file) {
         MaxBatches = limit;
         BinFilename = name;
@@ -263,14 +257,12 @@ void SimulatorClass::ListenToSimMgrLoop(TarvexSocket* connection) {
 }
 
 void SimulatorClass::OutputCPUTime(TarvexSocket* connection, double seconds) {
-  char message[16];
-  putInt32(message, 12);
-  message[4] = static_cast<char>(0xFE);
-  message[5] = static_cast<char>(ClientID & 0xff);
-  uint16_t experiment = __builtin_bswap16(static_cast<uint16_t>(Experiment));
-  std::memcpy(message + 6, &experiment, 2);
-  double be = EndianConvertDouble(seconds);
-  std::memcpy(message + 8, &be, 8);
+  char message[wire::kCpuTimeLength];
+  wire::CpuTime cpu;
+  cpu.clientId = ClientID;
+  cpu.experiment = static_cast<int>(Experiment);
+  cpu.seconds = seconds;
+  wire::EncodeCpuTime(cpu, message);
   SendToManager(connection, message, sizeof message);
 }
 

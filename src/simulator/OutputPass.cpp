@@ -1,5 +1,6 @@
 // Observation packets and output passes. The loops hand their filled values
-// and squares packets over in pairs; an output pass drains the queue of full
+// packets over (with their squares packets, in pairs, when KeepSquares); an
+// output pass drains the queue of full
 // packets, sending each values packet to the manager and writing it to the
 // result files, then recycles the packets. Passes are throttled after the
 // first ten so that fast runs report in larger lumps.
@@ -13,16 +14,23 @@ DataPacket* SimulatorClass::CreateDataPacket(int numPVs) {
   return packet;
 }
 
+void SimulatorClass::CreatePackets() {
+  ValuePacket = CreateDataPacket(NumPVs);
+  if (KeepSquares) SquarePacket = CreateDataPacket(NumPVs);
+}
+
 bool SimulatorClass::CheckReportSize(double cpuSeconds) {
   if (Connection && !LinkFailed) ListenToSimMgr(Connection.get());
 
-  // Values first: the two travel through the queues as a pair.
+  // Values first: with squares, the two travel through the queues as a pair.
   FullQueue.Enqueue(ValuePacket);
-  FullQueue.Enqueue(SquarePacket);
+  if (KeepSquares) FullQueue.Enqueue(SquarePacket);
   ValuePacket = FreeQueue.Dequeue();
   if (!ValuePacket) ValuePacket = CreateDataPacket(NumPVs);
-  SquarePacket = FreeQueue.Dequeue();
-  if (!SquarePacket) SquarePacket = CreateDataPacket(NumPVs);
+  if (KeepSquares) {
+    SquarePacket = FreeQueue.Dequeue();
+    if (!SquarePacket) SquarePacket = CreateDataPacket(NumPVs);
+  }
 
   // Throttled only while the run goes on: once it is finishing or stopping
   // (a quit from the manager, a failure), this hand-over is the last and
@@ -40,7 +48,7 @@ int SimulatorClass::OutputThreadFunc() {
   for (;;) {
     DataPacket* values = FullQueue.Dequeue();
     if (!values) break;
-    DataPacket* squares = FullQueue.Dequeue();
+    DataPacket* squares = KeepSquares ? FullQueue.Dequeue() : nullptr;
     TarvexSocket* link = Connection && !LinkFailed ? Connection.get() : nullptr;
     if (link) OutputCPUTime(link, ElapsedCPU);
     if (link || BinStream) {

@@ -63,7 +63,8 @@ void SimulatorClass::ObserveReplications(ObservationPipeline* pipeline) {
       if (!observe) continue;
 
       // Collect the observations and reset the nodes for the next one.
-      ShadowModel->CollectAndReset(ValuePacket->observation(k), SquarePacket->observation(k));
+      ShadowModel->CollectAndReset(ValuePacket->observation(k),
+                                   SquarePacket ? SquarePacket->observation(k) : nullptr);
       CountObservation(k, reportSize);
     }
     pipeline->ReturnFree(batch);
@@ -89,8 +90,7 @@ bool SimulatorClass::PipelinedTerminatingSimulation() {
   pvModel->CurrentState(initialState.data());
   GenerateInitialEnabledList();
   StartClock = clock();
-  ValuePacket = CreateDataPacket(NumPVs);
-  SquarePacket = CreateDataPacket(NumPVs);
+  CreatePackets();
 
   Trace->newBatch();
 

@@ -228,7 +228,8 @@ bool SimulatorClass::SetUp(int argc, char** argv, int* exitStatus) {
 
   // A report must fit one observation record, whose length is a 32-bit
   // count.
-  long long recordLength = 9 + 7LL * pvModel->getNumPVs() + 8LL * pvModel->getNumPVs() * ReportSize;
+  const long long recordLength =
+      wire::RecordLength(pvModel->getNumPVs(), 1LL * pvModel->getNumPVs() * ReportSize);
   if (recordLength > 0x7fffffffLL) {
     std::cout.flush();
     std::cerr << "ERROR: ReportSize (-n) " << ReportSize << " is too large: a report of "

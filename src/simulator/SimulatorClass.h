@@ -61,7 +61,7 @@ class SimulatorClass : public SimulatorSettings {
   static const int kWaitSliceMs = 100;      // waits look for a stop signal this often
   // The environment variable that holds the manager's shared secret.
   static constexpr const char* kSecretVariable = "TARVEX_MANAGER_SECRET";
-  static const size_t kLongestSecret = 1024;
+  static const size_t kLongestSecret = wire::kLongestSecret;
 
   // Exit statuses besides 0 and 1 (usage, set-up and write failures): the
   // manager link ended the run early; a signal stopped it (128 + signal).
@@ -141,11 +141,6 @@ class SimulatorClass : public SimulatorSettings {
   std::string CreateBinFileHeader(int fileVersion);
   void UpdateBinFileHeader(std::ofstream& out);
   void CloseBinFile(std::ofstream& out);
-  static double EndianConvertDouble(double value);
-  int Output(TarvexSocket* socket, std::ostream* stream, const double* values, int n);
-  int OutputInt(TarvexSocket* socket, std::ostream* stream, int32_t value);
-  int OutputShort(TarvexSocket* socket, std::ostream* stream, int16_t value);
-  int OutputByte(TarvexSocket* socket, std::ostream* stream, char value);
   void OutputDataBinary(TarvexSocket* socket, std::ostream* stream, DataPacket* values,
                         DataPacket* squares);
   void OutputDataCSV(std::ostream& out, DataPacket* values, DataPacket* squares);
@@ -155,6 +150,9 @@ class SimulatorClass : public SimulatorSettings {
 
   // ---- packets and output passes -----------------------------------------
   DataPacket* CreateDataPacket(int numPVs);
+  // The packets a loop fills: the values, and the squared values only when
+  // KeepSquares.
+  void CreatePackets();
   bool CheckReportSize(double cpuSeconds);
   int OutputThreadFunc();
   static unsigned long StaticOutputThreadFunc(void* simulator);
@@ -224,15 +222,16 @@ class SimulatorClass : public SimulatorSettings {
   PacketQueue FreeQueue{kQueueSize};
   PacketQueue FullQueue{kQueueSize};
   DataPacket* ValuePacket = nullptr;
+  // Null unless KeepSquares: no writer needs the squared values (the files
+  // and the manager take the values, from which the statistics follow).
   DataPacket* SquarePacket = nullptr;
+  bool KeepSquares = false;
   int32_t PacketCapacity = 1000;
   int32_t OutputPasses = 0;
   // True once a result file write failed (the run then stops).
   bool OutputFailed = false;
-  std::vector<double> OutputBuffer;
-  // An observation record being encoded, and where each PV's values go.
-  std::vector<char> RecordBuffer;
-  std::vector<char*> EntryStarts;
+  // Encodes the observation records (its buffer is reused).
+  wire::RecordEncoder Records;
 
   // Manager connection. LinkFailed is set when the link ended (EndLink):
   // nothing more is sent, and the files still receive every field.

@@ -21,7 +21,7 @@ void handOverSteadyState(SimulatorClass* sim, int* valueCounts, int* squareCount
     sim->ReplicationCount = sim->BatchHeap->TopValue();
   for (int i = 0; i < sim->NumPVs; i++) {
     sim->ValuePacket->counts[i] = valueCounts[i];
-    sim->SquarePacket->counts[i] = squareCounts[i];
+    if (sim->SquarePacket) sim->SquarePacket->counts[i] = squareCounts[i];
     valueCounts[i] = 0;
     squareCounts[i] = 0;
   }
@@ -52,7 +52,7 @@ void SimulatorClass::CheckCompletedBatches(PerformanceVariableNode** nodes, int*
       }
       if (room) {
         ValuePacket->at(i, valueCounts[i]++) = n->Value;
-        SquarePacket->at(i, squareCounts[i]++) = n->Square;
+        if (SquarePacket) SquarePacket->at(i, squareCounts[i]++) = n->Square;
       }
       n->Reset();
     }
@@ -95,8 +95,7 @@ void SimulatorClass::SteadyStateSimulation() {
   }
 
   Trace->newBatch();
-  ValuePacket = CreateDataPacket(NumPVs);
-  SquarePacket = CreateDataPacket(NumPVs);
+  CreatePackets();
   StartClock = clock();
 
   CurrentEvent = eventList->Earliest();

@@ -14,7 +14,7 @@
 
 void SimulatorClass::HandOverPackets(int k) {
   ValuePacket->setAllCounts(k);
-  SquarePacket->setAllCounts(k);
+  if (SquarePacket) SquarePacket->setAllCounts(k);
   ElapsedCPU = static_cast<double>(clock() - StartClock) / CLOCKS_PER_SEC;
   CheckReportSize(ElapsedCPU);
 }
@@ -92,8 +92,7 @@ void SimulatorClass::TerminatingSimulation() {
   // The units enabled in the initial state are the same in every replication.
   GenerateInitialEnabledList();
   StartClock = clock();
-  ValuePacket = CreateDataPacket(NumPVs);
-  SquarePacket = CreateDataPacket(NumPVs);
+  CreatePackets();
   Trace->newBatch();
 
   PerformanceVariableNode** nodes = pvModel->getNodes();
@@ -102,10 +101,10 @@ void SimulatorClass::TerminatingSimulation() {
     SimulateReplication();
 
     double* value = ValuePacket->observation(k);
-    double* square = SquarePacket->observation(k);
-    for (int i = 0; i < NumPVs; i++) {
-      value[i] = nodes[i]->Value;
-      square[i] = nodes[i]->Square;
+    for (int i = 0; i < NumPVs; i++) value[i] = nodes[i]->Value;
+    if (SquarePacket) {
+      double* square = SquarePacket->observation(k);
+      for (int i = 0; i < NumPVs; i++) square[i] = nodes[i]->Square;
     }
     CountObservation(k, reportSize);
 

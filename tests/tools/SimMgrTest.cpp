@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
@@ -20,6 +21,8 @@
 #include <vector>
 
 #include "network/TarvexProcess.h"
+#include "network/RecordFormat.h"
+#include "results/ModelLayout.h"
 #include "results/Results.h"
 #include "simmgr/Options.h"
 #include "simmgr/Records.h"
@@ -38,6 +41,16 @@ using support::readFile;
 
 const std::string kSimMgr = support::program("simmgr");
 const std::string kFake = support::program("simmgr_fake_simulator");
+
+// The measures of the built-in model.
+const MeasureLayout& BuiltIn() {
+  static const MeasureLayout layout = [] {
+    MeasureLayout l;
+    EXPECT_TRUE(OpenModelLayout(kBuiltInModel, &l, std::cerr));
+    return l;
+  }();
+  return layout;
+}
 
 // ---- statistics -------------------------------------------------------------
 
@@ -161,18 +174,18 @@ TEST(SimMgrRecords, DecodesWhatTheSimulatorEncodesAndRejectsWhatDoesNotDecode) {
   Packet p;
   RecordHeader h;
   std::string error;
-  ASSERT_TRUE(DecodeRecord(Bytes(record), record.size(), NodeCount(), &p, &h, &error)) << error;
+  ASSERT_TRUE(DecodeRecord(Bytes(record), record.size(), BuiltIn().numNodes, &p, &h, &error)) << error;
   EXPECT_EQ(h.clientId, 3);
   EXPECT_EQ(h.experiment, 0);
   EXPECT_EQ(p.replications, 5);
-  for (int i = 0; i < NodeCount(); i++) {
+  for (int i = 0; i < BuiltIn().numNodes; i++) {
     ASSERT_EQ(p.counts[static_cast<size_t>(i)], 5);
     for (int k = 0; k < 5; k++) ASSERT_EQ(p.Row(i)[k], v.at(i, k)) << i << "," << k;
   }
 
   std::string stream = std::string("\0\0\0\x0a\xff\x01\0\0\x30\x39", 10) +
                        std::string("\0\0\0\x0c\xfe\x03\0\0", 8) + std::string("\x3f\xf8\0\0\0\0\0\0", 8) + record;
-  MessageReader reader(LargestRecord(NodeCount(), 5));
+  MessageReader reader(LargestRecord(BuiltIn().numNodes, 5));
   std::vector<MessageReader::Message> seen;
   for (char c : stream) {
     size_t room = 0;
@@ -197,11 +210,11 @@ TEST(SimMgrRecords, DecodesWhatTheSimulatorEncodesAndRejectsWhatDoesNotDecode) {
       {with(9 + 7 + 8, std::string("\x7f\xf8\0\0\0\0\0\0", 8)), "not a finite"},
   };
   for (const auto& [bytes, reason] : bad) {
-    EXPECT_FALSE(DecodeRecord(Bytes(bytes), bytes.size(), NodeCount(), &p, &h, &error)) << reason;
+    EXPECT_FALSE(DecodeRecord(Bytes(bytes), bytes.size(), BuiltIn().numNodes, &p, &h, &error)) << reason;
     EXPECT_TRUE(contains(error, reason)) << error;
   }
   // A length no record can have ends the stream.
-  MessageReader damaged(LargestRecord(NodeCount(), 200));
+  MessageReader damaged(LargestRecord(BuiltIn().numNodes, 200));
   size_t room = 0;
   std::memcpy(damaged.Space(&room), "\x7f\xff\xff\xff", 4);
   damaged.Commit(4);
@@ -257,27 +270,17 @@ StudyResults ReadResults(const std::string& dir) {
 
 // ---- hand-made result files ---------------------------------------------------
 
-std::string BigEndian(uint64_t v, int bytes) {
-  std::string b;
-  for (int i = bytes - 1; i >= 0; i--) b += static_cast<char>((v >> (8 * i)) & 0xff);
-  return b;
-}
-
 // A record as the simulator writes it: client `client`, `reps` observations
 // of every node, value(node, k) each.
 std::string EncodeRecord(int client, int reps, const std::function<double(int, int)>& value) {
-  std::string body;
-  for (int node = 0; node < NodeCount(); node++) {
-    body += BigEndian(static_cast<uint64_t>(node), 2) + '\x01' + BigEndian(static_cast<uint64_t>(reps), 4);
-    for (int k = 0; k < reps; k++) {
-      const double v = value(node, k);
-      uint64_t bits;
-      std::memcpy(&bits, &v, sizeof bits);
-      body += BigEndian(bits, 8);
-    }
-  }
-  return BigEndian(9 + body.size(), 4) + static_cast<char>(client) + BigEndian(0, 2) +
-         BigEndian(static_cast<uint64_t>(NodeCount()), 2) + body;
+  const int nodes = BuiltIn().numNodes;
+  std::vector<double> values(static_cast<size_t>(nodes) * static_cast<size_t>(reps));
+  for (int node = 0; node < nodes; node++)
+    for (int k = 0; k < reps; k++) values[static_cast<size_t>(k) * nodes + node] = value(node, k);
+  const std::vector<int32_t> counts(static_cast<size_t>(nodes), reps);
+  wire::RecordEncoder encoder;
+  const std::vector<char>& record = encoder.Encode(client, 0, {nodes, counts.data(), values.data()}, nullptr);
+  return std::string(record.begin(), record.end());
 }
 
 // A binary result file: its 256-byte header (with the seed and the
@@ -431,7 +434,7 @@ TEST(SimMgrProgram, BadOptionsExitWith2) {
       {"--jobs", "0"},   {"--confidence", "1"}, {"--half-width", "-1"}, {"--seed", "-3"},
       {"--frobnicate"},  {"--jobs"},            {"stray"},              {"--", "-s", "5"},
       {"--", "-c", "1"}, {"summarize"},         {"--exact", "/nonexistent/exact.csv", "--jobs", "1"},
-      {"--", "-H", "0.0.0.0"},
+      {"--", "-H", "0.0.0.0"}, {"--", "-M", "m.toml"},  {"--model="},
   };
   for (const auto& args : bad) {
     SCOPED_TRACE(args[0] + " " + args.back());
@@ -707,3 +710,105 @@ TEST(SimMgrProgram, WarnsAboutAStoppedSimulatorAndDropsItWhenAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+// A model of two PVs observed at three instants: the adversary's one step
+// happens after an exponential delay of rate 1/2, so that "Reached" at time
+// t is 1 with probability 1 - exp(-t/2), and "Not yet" is its complement.
+const char* const kTinyModel =
+    "format = 1\nname = \"tiny\"\n"
+    "[adversary]\ncost_weight = 0\ndetection_weight = 0\npayoff_weight = 1\n"
+    "planning_horizon = 1\ncost_utility = \"0\"\ndetection_utility = \"0\"\npayoff_utility = \"x\"\n"
+    "[[variable]]\nname = \"Count\"\nkind = \"knowledge\"\n"
+    "[[decision]]\nname = \"Inc\"\nprecondition = \"Count == 0\"\n"
+    "  [[decision.outcome]]\n  name = \"Up\"\n  probability = 1\n  effects = { Count = 1 }\n"
+    "  delay = { distribution = \"exponential\", rate = 0.5 }\n"
+    "[[decision]]\nname = \"Wait\"\n"
+    "  [[decision.outcome]]\n  name = \"Idle\"\n  probability = 1\n  delay = 1\n"
+    "[[measure]]\nname = \"Reached\"\nvalue = \"Count\"\ntimes = [0, 2, 4]\n"
+    "[[measure]]\nname = \"Not yet\"\nvalue = \"1 - Count\"\ntimes = [0, 2, 4]\n";
+
+}  // namespace
+
+// --model: the simulators run the file's model (-M), and the live study, its
+// summary and the stand-in all take the nodes, names and times from it; the
+// means agree with the probabilities worked out by hand.
+TEST(SimMgrModel, AModelFileLabelsAndSizesTheStudyItsSummaryAndTheStandIn) {
+  const support::TempDir dir;
+  const std::string model = dir.file("tiny.toml");
+  support::writeFile(model, kTinyModel);
+  const support::Result live = RunSimMgr({"--model", model, "--jobs", "2", "--half-width", "1e-6", "--quiet",
+                                          "--bin-dir", dir.file("bin"), "--out", dir.file("live"), "--", "-N",
+                                          "2000"});
+  ASSERT_EQ(live.exitCode, 0) << live.out;
+  const StudyResults r = ReadResults(dir.file("live"));
+  ASSERT_EQ(r.nodes.size(), 6u);
+  EXPECT_EQ(r.replications, 4000);
+  const double times[] = {0, 2, 4};
+  for (size_t i = 0; i < 6; i++) {
+    const NodeResult& n = r.nodes[i];
+    SCOPED_TRACE("node " + std::to_string(i));
+    EXPECT_EQ(n.pvId, static_cast<int>(i));
+    EXPECT_EQ(n.name, i < 3 ? "Reached" : "Not yet");
+    EXPECT_EQ(n.time, times[i % 3]);
+    EXPECT_EQ(n.n, 4000);
+    const double p = 1.0 - std::exp(-0.5 * times[i % 3]);
+    const double expected = i < 3 ? p : 1.0 - p;
+    EXPECT_NEAR(n.mean, expected, 5.0 * std::sqrt(p * (1.0 - p) / 4000.0) + 1e-12);
+    EXPECT_NEAR(n.mean + r.nodes[(i + 3) % 6].mean, 1.0, 1e-12) << "the two PVs are complements";
+  }
+  const nlohmann::json json = nlohmann::json::parse(readFile(dir.file("live/results.json")));
+  EXPECT_EQ(json["nodes"][4].value("name", ""), "Not yet");
+  EXPECT_EQ(json["nodes"][5].value("time", -1.0), 4.0);
+  EXPECT_TRUE(contains(live.out, "at Reached at ") || contains(live.out, "at Not yet at ")) << live.out;
+
+  // The summary of the simulators' files, read with the same model, is the
+  // live study's.
+  const support::Result summary = RunSimMgr({"summarize", "--model", model, dir.file("bin/sim_0.bin"),
+                                             dir.file("bin/sim_1.bin"), "--out", dir.file("summary")});
+  ASSERT_EQ(summary.exitCode, 0) << summary.out;
+  EXPECT_EQ(readFile(dir.file("summary/results.csv")), readFile(dir.file("live/results.csv")));
+
+  // The stand-in's records cover the same six nodes: its good packet counts
+  // (a record of the built-in model's nodes would not decode), its bad one
+  // is refused.
+  const support::Result fake = RunSimMgr({"--model", model, "--jobs", "2", "--max", "2000", "--quiet",
+                                          "--simulator", Fake(dir, "garbage"), "--out", dir.file("fake")});
+  ASSERT_EQ(fake.exitCode, 0) << fake.out;
+  EXPECT_TRUE(contains(fake.out, "unknown kind 9 for node 5")) << fake.out;
+  const StudyResults f = ReadResults(dir.file("fake"));
+  ASSERT_EQ(f.nodes.size(), 6u);
+  EXPECT_EQ(f.replications, 2000);
+  EXPECT_EQ(f.nodes[3].mean, 1.0);
+}
+
+// The built-in model's file gives the same study as the compiled model; a
+// model file with a fault is reported where it is, before any simulator
+// starts, and ends simmgr (and summarize) with exit code 1.
+TEST(SimMgrModel, TheBuiltInModelsFileMatchesAndAFaultyFileStartsNothing) {
+  const support::TempDir dir;
+  const std::string file = TARVEX_SOURCE_DIR "/models/attack_flow.toml";
+  for (const std::string& model : {std::string("attack_flow"), file}) {
+    const support::Result o = RunSimMgr({"--model", model, "--jobs", "1", "--max", "400", "--quiet", "--seed",
+                                         "77", "--out", dir.file(model == file ? "file" : "compiled")});
+    ASSERT_EQ(o.exitCode, 0) << o.out;
+  }
+  EXPECT_EQ(readFile(dir.file("file/results.csv")), readFile(dir.file("compiled/results.csv")));
+  EXPECT_EQ(ReadResults(dir.file("file")).nodes.size(), 168u);
+
+  std::string bad = kTinyModel;
+  bad.replace(bad.find("1 - Count"), 9, "1 - Cont");
+  support::writeFile(dir.file("bad.toml"), bad);
+  const std::string mark = dir.file("started");
+  const support::Result o = RunSimMgr({"--model", dir.file("bad.toml"), "--jobs", "1", "--simulator",
+                                       MarkingSimulator(dir, mark), "--out", dir.file("bad")});
+  EXPECT_EQ(o.exitCode, 1) << o.out;
+  EXPECT_TRUE(contains(o.out, dir.file("bad.toml") + ":34:14: in the value of measure 'Not yet'")) << o.out;
+  EXPECT_TRUE(contains(o.out, "unknown name 'Cont'")) << o.out;
+  EXPECT_FALSE(fs::exists(mark)) << "no simulator may start";
+  const support::Result summary =
+      RunSimMgr({"summarize", "--model", dir.file("none.toml"), dir.file("x.bin"), "--out", dir.file("s")});
+  EXPECT_EQ(summary.exitCode, 1) << summary.out;
+  EXPECT_TRUE(contains(summary.out, "none.toml: cannot read the model file")) << summary.out;
+}

@@ -1,5 +1,5 @@
-// simmgr: runs studies of the attack_flow model over simulator processes,
-// or summarises binary result files. See simmgr --help.
+// simmgr: runs studies of a model (the built-in one or a model file) over
+// simulator processes, or summarises binary result files. See simmgr --help.
 #include <iostream>
 #include <new>
 #include <string>

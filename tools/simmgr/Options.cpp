@@ -71,6 +71,21 @@ class OptionWalker {
   size_t At = 0;
 };
 
+// --model, shared by both commands. Returns 1 when the name was it (0: not
+// it; -1: no value, *error set).
+int ParseModelOption(OptionWalker& w, const std::string& name, const std::string& inlineValue,
+                     bool hasInline, std::string* model, std::string* error) {
+  if (name != "--model") return 0;
+  std::string value;
+  if (!w.Value(name, inlineValue, hasInline, &value, error)) return -1;
+  if (value.empty()) {
+    *error = "--model needs a model file or " + std::string(kBuiltInModel);
+    return -1;
+  }
+  *model = value;
+  return 1;
+}
+
 // Options shared by both commands. Returns 1 when the name was one of them
 // (0: not one of them; -1: bad value, *error set).
 int ParseIntervalOption(OptionWalker& w, const std::string& name, const std::string& inlineValue,
@@ -169,6 +184,9 @@ bool CheckSimulatorArguments(StudyOptions* o, std::string* error) {
           return false;
         }
         break;
+      case 'M':
+        *error = "simulator option -M is set by simmgr: give the model with --model FILE";
+        return false;
       case 'c':
       case 'p':
       case 's':
@@ -227,6 +245,10 @@ std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
                                    std::to_string(SimulatorSeed(o.seed, index)),
                                    "-n",
                                    std::to_string(o.reportSize)};
+  if (o.model != kBuiltInModel) {
+    args.push_back("-M");
+    args.push_back(o.model);
+  }
   if (!o.binDir.empty()) {
     args.push_back("-b");
     args.push_back(SimulatorBinFile(o, index));
@@ -249,7 +271,9 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     bool hasInline = false;
     w.Take(&name, &inlineValue, &hasInline);
     if (name == "--help" || name == "-h") return ParseOutcome::kHelp;
-    const int shared = ParseIntervalOption(w, name, inlineValue, hasInline, &o->interval, &o->exact, &o->out, error);
+    int shared = ParseModelOption(w, name, inlineValue, hasInline, &o->model, error);
+    if (shared == 0)
+      shared = ParseIntervalOption(w, name, inlineValue, hasInline, &o->interval, &o->exact, &o->out, error);
     if (shared < 0) return ParseOutcome::kError;
     if (shared > 0) continue;
     if (name == "--quiet") {
@@ -353,7 +377,9 @@ ParseOutcome ParseSummarizeOptions(const std::vector<std::string>& args, Summari
       o->files.push_back(name);
       continue;
     }
-    const int shared = ParseIntervalOption(w, name, inlineValue, hasInline, &o->interval, &o->exact, &o->out, error);
+    int shared = ParseModelOption(w, name, inlineValue, hasInline, &o->model, error);
+    if (shared == 0)
+      shared = ParseIntervalOption(w, name, inlineValue, hasInline, &o->interval, &o->exact, &o->out, error);
     if (shared < 0) return ParseOutcome::kError;
     if (shared == 0) {
       *error = "unknown option '" + name + "' for summarize";
@@ -372,12 +398,15 @@ std::string StudyUsage() {
       "Usage: simmgr [options] [-- simulator options]\n"
       "       simmgr summarize [options] FILE.bin...\n"
       "\n"
-      "Runs a study of the attack_flow model: launches simulators, collects their\n"
-      "observations over TCP and stops them when every node's confidence interval\n"
-      "is narrow enough, then writes OUT/results.csv, OUT/results.json and\n"
-      "OUT/plot.svg (with gnuplot) and prints the results on standard output.\n"
+      "Runs a study of a model (the built-in attack_flow, or a model file given with\n"
+      "--model): launches simulators, collects their observations over TCP and\n"
+      "stops them when every node's confidence interval is narrow enough, then\n"
+      "writes OUT/results.csv, OUT/results.json and OUT/plot.svg (with gnuplot) and\n"
+      "prints the results on standard output.\n"
       "\n"
       "Options:\n"
+      "  --model M          the model: attack_flow (built in, the default) or a model\n"
+      "                     file, which every simulator then runs (-M)\n"
       "  --jobs P           simulators to run at once (default: one per processor core)\n"
       "  --seed S           base seed (default 31415); simulator i gets\n"
       "                     (S + i*1000003) mod (2^31-1), 0 replaced by 2^31-1\n"
@@ -385,7 +414,7 @@ std::string StudyUsage() {
       "  --relative R       target half-width R*|mean| instead; nodes whose mean is 0\n"
       "                     keep the absolute target H\n"
       "  --confidence C     confidence level (default 0.95)\n"
-      "  --bonferroni       simultaneous level C over all nodes (each node 1-(1-C)/168)\n"
+      "  --bonferroni       simultaneous level C over all nodes (each node 1-(1-C)/nodes)\n"
       "  --max N            stop after N replications in all (default 1000000)\n"
       "  --out DIR          where the results go (default results)\n"
       "  --exact FILE       compare with exact values (a results CSV)\n"
@@ -411,9 +440,10 @@ std::string StudyUsage() {
       "numbers however fast each simulator runs. Packets beyond the last counted\n"
       "round are discarded.\n"
       "\n"
-      "Exit codes: 0 done; 1 failure (no simulator left, none could start, --out or\n"
-      "--bin-dir not writable or the bin directory in use, both found before any\n"
-      "simulator starts; results or standard output not writable); 2 bad options;\n"
+      "Exit codes: 0 done; 1 failure (no simulator left, none could start; a model\n"
+      "file with problems, --out or --bin-dir not writable or the bin directory in\n"
+      "use, all found before any simulator starts; results or standard output not\n"
+      "writable); 2 bad options;\n"
       "130 / 143 interrupted by SIGINT / SIGTERM (results so far written, marked\n"
       "incomplete).\n";
 }
@@ -430,16 +460,18 @@ std::string SummarizeUsage() {
       "seed are left out.\n"
       "\n"
       "Options:\n"
+      "  --model M        the model the files' simulators ran: attack_flow (built in,\n"
+      "                   the default) or a model file\n"
       "  --confidence C   confidence level (default 0.95)\n"
       "  --bonferroni     simultaneous level over all nodes\n"
       "  --out DIR        where the results go (default results)\n"
       "  --exact FILE     compare with exact values (a results CSV)\n"
       "  --help           this text\n"
       "\n"
-      "Exit codes: 0 done; 1 a file could not be read whole, disagrees with its\n"
-      "header or was left out (the rest is still summarised, marked incomplete), no\n"
-      "replications at all, or results or standard output not writable; 2 bad\n"
-      "options.\n";
+      "Exit codes: 0 done; 1 the model file has problems, a file could not be read\n"
+      "whole, disagrees with its header or was left out (the rest is still\n"
+      "summarised, marked incomplete), no replications at all, or results or\n"
+      "standard output not writable; 2 bad options.\n";
 }
 
 }  // namespace simmgr

@@ -12,41 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "network/RecordFormat.h"
+
 namespace simmgr {
 
-// The observations of one record, per node (node = 21 × PV + time index).
-struct Packet {
-  long long replications = 0;   // the largest observation count of any node
-  std::vector<int> counts;      // per node; 0 when the record had none
-  std::vector<size_t> offsets;  // where each node's observations start in values
-  std::vector<double> values;
+// Records decode with the wire format's decoder (network/RecordFormat.h).
+using wire::DecodeRecord;
+using wire::LargestRecord;
+using wire::Packet;
+using wire::RecordHeader;
 
-  const double* Row(int node) const { return values.data() + offsets[static_cast<size_t>(node)]; }
-};
-
-struct RecordHeader {
-  int clientId = 0;     // low byte of the sender's client id
-  int experiment = 0;   // 16-bit experiment number
-};
-
-// Decodes one whole record (data starts at its length field and holds size
-// bytes). Entries of kind 1 (values) are kept; kind 2 (squared values) are
-// checked and skipped, since the values carry everything. Fails with a
-// reason when the length field disagrees with size or with the entries, an
-// entry has an unknown kind, a node id outside 0..numNodes-1, a negative or
-// oversized count, a node appears twice, or a value is not finite.
-bool DecodeRecord(const unsigned char* data, size_t size, int numNodes, Packet* packet,
-                  RecordHeader* header, std::string* error);
-
-// The largest record a simulator can send with the given report size: both
-// kinds for every node, reportSize observations each.
-size_t LargestRecord(int numNodes, long long reportSize);
-
-// Splits a simulator's byte stream into messages as the bytes arrive. The
-// framing: an int32 length first; 10 is a status message (10 bytes in all),
-// 12 a CPU-time message (16 bytes in all: its length does not count itself),
-// anything else a record whose length counts the whole record. No record can
-// be 10 or 12 bytes long (9 + 7 × entries + 8 × observations).
+// Splits a simulator's byte stream into messages as the bytes arrive: the
+// length field of each tells a status message, a CPU-time message and a
+// record apart (wire::KindOfLength).
 class MessageReader {
  public:
   enum Kind { kStatus, kCpuTime, kRecord };

@@ -11,7 +11,6 @@
 #include <map>
 #include <sstream>
 
-#include "model/rewardPVNodes.h"
 #include "network/TarvexProcess.h"
 #include "results/FileOutput.h"
 
@@ -19,7 +18,6 @@ namespace simmgr {
 
 namespace {
 
-const int kNumPVs = 8;
 const int kPlotTimeoutMs = 30000;
 
 std::string Fixed(double v, int decimals) {
@@ -76,7 +74,8 @@ bool WholeSvg(const std::string& path) {
 // interval as a band. gnuplot writes a temporary file that replaces
 // plot.svg once it is whole. Returns the line to print: the plot's path, or
 // what went wrong.
-std::string DrawPlot(const StudyResults& r, const std::filesystem::path& dir, std::ostream& err) {
+std::string DrawPlot(const StudyResults& r, const std::string& title, const std::filesystem::path& dir,
+                     std::ostream& err) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
   const std::filesystem::path script = absolute / "plot.gp";
@@ -87,7 +86,7 @@ std::string DrawPlot(const StudyResults& r, const std::filesystem::path& dir, st
      << "# simmgr names a temporary file in svg; run alone, this writes plot.svg.\n"
      << "if (!exists(\"svg\")) svg = " << GnuplotString(svg.string()) << "\n"
      << "set output svg\n"
-     << "set title " << GnuplotString("attack_flow: mean and " + Fixed(r.confidence * 100.0, 0) +
+     << "set title " << GnuplotString(title + ": mean and " + Fixed(r.confidence * 100.0, 0) +
                                       "% interval (" + std::to_string(r.replications) + " replications" +
                                       (r.complete ? "" : ", incomplete") + ")")
      << "\n"
@@ -212,45 +211,42 @@ std::string ComparisonCsv(const StudyResults& r, const StudyResults& exact) {
 
 }  // namespace
 
-int NodeCount() { return kNumPVs * kRewardNumTimePoints; }
-
-std::string NodeName(int node) { return kRewardPVs[node / kRewardNumTimePoints].name; }
-
-double NodeTime(int node) { return 5.0 * (node % kRewardNumTimePoints); }
-
-std::string NodeLabel(int node) {
+std::string NodeLabel(const MeasureLayout& layout, int node) {
+  const MeasureLayout::Node& n = layout.nodes[static_cast<size_t>(node)];
   char t[32];
-  std::snprintf(t, sizeof t, "%g", NodeTime(node));
-  return NodeName(node) + " at " + t;
+  std::snprintf(t, sizeof t, "%g", n.time);
+  return n.name + " at " + t;
 }
 
-Aggregate::Aggregate() : nodes(static_cast<size_t>(NodeCount())) {}
+Aggregate::Aggregate(const MeasureLayout& layout) : nodes(layout.nodes.size()) {}
 
 long long Aggregate::Add(const Packet& packet, long long limit) {
   long long take = packet.replications;
   if (limit >= 0 && limit < take) take = limit;
   if (take <= 0) return 0;
-  for (int i = 0; i < NodeCount() && i < static_cast<int>(packet.counts.size()); i++) {
-    const long long c = packet.counts[static_cast<size_t>(i)] < take ? packet.counts[static_cast<size_t>(i)] : take;
-    nodes[static_cast<size_t>(i)].AddChunk(packet.Row(i), c);
+  for (size_t i = 0; i < nodes.size() && i < packet.counts.size(); i++) {
+    const long long c = packet.counts[i] < take ? packet.counts[i] : take;
+    nodes[i].AddChunk(packet.Row(static_cast<int>(i)), c);
   }
   replications += take;
   return take;
 }
 
-StudyResults BuildResults(const Aggregate& a, const IntervalSettings& settings, bool complete) {
+StudyResults BuildResults(const MeasureLayout& layout, const Aggregate& a, const IntervalSettings& settings,
+                          bool complete) {
   StudyResults r;
   r.replications = a.replications;
   r.confidence = settings.confidence;
   r.complete = complete;
   r.method = "simulation (" + MethodText(a.nodes, settings) + ")";
-  const double level = NodeLevel(settings, NodeCount());
-  for (int i = 0; i < NodeCount(); i++) {
+  const int count = static_cast<int>(a.nodes.size());
+  const double level = NodeLevel(settings, count);
+  for (int i = 0; i < count; i++) {
     const NodeStats& s = a.nodes[static_cast<size_t>(i)];
     NodeResult n;
     n.pvId = i;
-    n.name = NodeName(i);
-    n.time = NodeTime(i);
+    n.name = layout.nodes[static_cast<size_t>(i)].name;
+    n.time = layout.nodes[static_cast<size_t>(i)].time;
     n.n = s.n;
     n.mean = s.mean;
     n.variance = s.Variance();
@@ -349,7 +345,7 @@ bool Publish(const Publication& p, std::ostream& out, std::ostream& err) {
   if (p.exact) PrintComparison(r, *p.exact, p.exactPath, out);
   bool printed = FlushSucceeded(out);
 
-  const std::string plot = DrawPlot(r, dir, err);
+  const std::string plot = DrawPlot(r, p.modelTitle, dir, err);
   // Only files that were written are named.
   out << "Results: ";
   for (size_t i = 0; i < written.size(); i++) out << (i ? ", " : "") << written[i];

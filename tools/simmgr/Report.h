@@ -10,22 +10,20 @@
 #include <vector>
 
 #include "results/Results.h"
+#include "rewards/MeasureLayout.h"
 #include "simmgr/Records.h"
 #include "simmgr/Statistics.h"
 
 namespace simmgr {
 
-// The nodes of the reward model: PV k at time index t is node 21 × k + t,
-// observed at time 5 × t.
-int NodeCount();
-std::string NodeName(int node);
-double NodeTime(int node);
-// "Network Access at 50".
-std::string NodeLabel(int node);
+// A node of the model's measures as the messages name it: "Network Access
+// at 50" (the PV's name and the node's time).
+std::string NodeLabel(const MeasureLayout& layout, int node);
 
 // Running statistics of every node.
 struct Aggregate {
-  Aggregate();
+  Aggregate() = default;
+  explicit Aggregate(const MeasureLayout& layout);
   // Counts the first `limit` observations of every node of the packet (all
   // of them when limit is negative). Returns the replications counted.
   long long Add(const Packet& packet, long long limit);
@@ -34,7 +32,10 @@ struct Aggregate {
   long long replications = 0;
 };
 
-StudyResults BuildResults(const Aggregate& aggregate, const IntervalSettings& settings, bool complete);
+// The results rows, one per node of the layout, labelled with its names and
+// times.
+StudyResults BuildResults(const MeasureLayout& layout, const Aggregate& aggregate,
+                          const IntervalSettings& settings, bool complete);
 
 // Reads a results CSV of exact values; false with a message on failure.
 bool LoadExact(const std::string& path, StudyResults* exact, std::string* error);
@@ -46,6 +47,7 @@ bool PrepareOutputDirectory(const std::string& dir, std::string* error);
 // Everything a finished (or interrupted) study or summary publishes.
 struct Publication {
   const StudyResults* results = nullptr;
+  std::string modelTitle;  // names the model in the plot's title
   IntervalSettings settings;
   std::string outDir;
   std::vector<std::string> summary;  // lines printed after the table

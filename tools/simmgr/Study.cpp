@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "network/RecordFormat.h"
 #include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
 #include "simmgr/BinDirectory.h"
@@ -166,6 +167,7 @@ class Study {
   StudyResults Exact;
   bool HaveExact = false;
   std::vector<std::unique_ptr<Simulator>> Sims;
+  MeasureLayout Layout;  // the measures of the model the simulators run
   Aggregate Counted;
   long long Rounds = 0;
   long long ReceivedReplications = 0;
@@ -198,6 +200,14 @@ bool Study::Prepare(int* exitCode) {
     return false;
   }
   SimulatorPath = Options.simulator;
+  // The model's measures label and size everything received; a model file
+  // with problems ends the study before any simulator starts.
+  if (!OpenModelLayout(Options.model, &Layout, Err)) {
+    Err << "simmgr: cannot open the model " << Options.model << std::endl;
+    *exitCode = kExitFailure;
+    return false;
+  }
+  Counted = Aggregate(Layout);
   if (!Options.exact.empty()) {
     std::string error;
     if (!LoadExact(Options.exact, &Exact, &error)) {
@@ -320,10 +330,7 @@ bool Study::ConnectTo(Simulator& s, int port) {
   // enough (a refusal means something else is wrong). The secret goes first:
   // int32 length, then its bytes.
   auto link = std::make_unique<TarvexSocket>(false);
-  std::string hello(4, '\0');
-  const uint32_t length = static_cast<uint32_t>(Secret.size());
-  for (int i = 0; i < 4; i++) hello[i] = static_cast<char>((length >> (24 - 8 * i)) & 0xff);
-  hello += Secret;
+  const std::string hello = wire::EncodeSecret(Secret);
   if (!link->Connect("127.0.0.1", port, false) ||
       link->Send(hello.data(), static_cast<int>(hello.size())) != static_cast<int>(hello.size())) {
     Err << Tag(s) << ": cannot connect to its port " << port << std::endl;
@@ -333,7 +340,7 @@ bool Study::ConnectTo(Simulator& s, int port) {
     return false;
   }
   s.link = std::move(link);
-  s.reader = std::make_unique<MessageReader>(LargestRecord(NodeCount(), Options.reportSize));
+  s.reader = std::make_unique<MessageReader>(LargestRecord(Layout.numNodes, Options.reportSize));
   s.port = port;
   s.connected = true;
   s.open = true;
@@ -407,7 +414,7 @@ bool Study::HandleMessages(Simulator& s) {
         }
         Packet packet;
         RecordHeader header;
-        if (!DecodeRecord(m.data, m.size, NodeCount(), &packet, &header, &error)) {
+        if (!DecodeRecord(m.data, m.size, Layout.numNodes, &packet, &header, &error)) {
           Drop(s, "sent a record that does not decode (" + error + ")");
           return false;
         }
@@ -652,7 +659,7 @@ void Study::Progress(bool final) {
   if (p.widest >= 0) {
     line += "; widest ";
     line += p.widestHalf < 1e300 ? "+-" + Number(p.widestHalf, 4) : std::string("(no interval yet)");
-    line += " at " + NodeLabel(p.widest) + " (target " + Short(p.widestTarget) + ")";
+    line += " at " + NodeLabel(Layout, p.widest) + " (target " + Short(p.widestTarget) + ")";
   }
   line += "; " + Plural(OpenCount(), "simulator") + " connected";
   if (Terminal)
@@ -727,7 +734,7 @@ void Study::Loop() {
 
 int Study::Finish() {
   const bool complete = Stop == StopReason::kTarget || Stop == StopReason::kMax || Stop == StopReason::kFinished;
-  const StudyResults results = BuildResults(Counted, Options.interval, complete);
+  const StudyResults results = BuildResults(Layout, Counted, Options.interval, complete);
   const Precision p = AssessPrecision(Counted.nodes, Options.interval);
   std::vector<std::string> summary;
 
@@ -747,7 +754,7 @@ int Study::Finish() {
   summary.push_back(study + ".");
 
   std::string widest = p.widest >= 0 && p.widestHalf < 1e300
-                           ? "widest half-width " + Number(p.widestHalf, 5) + " at " + NodeLabel(p.widest)
+                           ? "widest half-width " + Number(p.widestHalf, 5) + " at " + NodeLabel(Layout, p.widest)
                            : std::string("no interval yet");
   std::string target = Options.interval.relative > 0
                            ? "relative " + Short(Options.interval.relative) + " (absolute " +
@@ -784,6 +791,7 @@ int Study::Finish() {
 
   Publication pub;
   pub.results = &results;
+  pub.modelTitle = ModelTitle(Options.model);
   pub.settings = Options.interval;
   pub.outDir = Options.out;
   pub.summary = summary;

@@ -46,6 +46,12 @@ int RunSummarize(const SummarizeOptions& options, std::ostream& out, std::ostrea
     return kExitFailure;
   }
 
+  MeasureLayout layout;
+  if (!OpenModelLayout(options.model, &layout, err)) {
+    err << "simmgr: cannot open the model " << options.model << std::endl;
+    return kExitFailure;
+  }
+
   // Every problem below leaves the summary incomplete (exit code 1); what
   // can be read is still summarised.
   bool problems = false;
@@ -82,7 +88,7 @@ int RunSummarize(const SummarizeOptions& options, std::ostream& out, std::ostrea
     return kExitFailure;
   }
 
-  Aggregate counted;
+  Aggregate counted(layout);
   const size_t files = readers.size();
   std::vector<bool> active(files, true), leftOut(files, false), has(files, false);
   std::vector<Packet> round(files);
@@ -93,7 +99,7 @@ int RunSummarize(const SummarizeOptions& options, std::ostream& out, std::ostrea
       has[i] = false;
       if (!active[i]) continue;
       std::string error;
-      const ResultFileReader::Result r = readers[i]->Next(NodeCount(), &round[i], &error);
+      const ResultFileReader::Result r = readers[i]->Next(layout.numNodes, &round[i], &error);
       if (r == ResultFileReader::kRecord) {
         has[i] = any = true;
         continue;
@@ -148,7 +154,7 @@ int RunSummarize(const SummarizeOptions& options, std::ostream& out, std::ostrea
     problems = true;
   }
 
-  const StudyResults results = BuildResults(counted, options.interval, !problems);
+  const StudyResults results = BuildResults(layout, counted, options.interval, !problems);
   const Precision p = AssessPrecision(counted.nodes, options.interval);
   std::vector<std::string> summary;
   std::string list;
@@ -167,7 +173,7 @@ int RunSummarize(const SummarizeOptions& options, std::ostream& out, std::ostrea
   if (p.widest >= 0 && p.widestHalf < 1e300) {
     char widest[64];
     std::snprintf(widest, sizeof widest, "%.5f", p.widestHalf);
-    summary.push_back(std::string("Widest half-width ") + widest + " at " + NodeLabel(p.widest) + ".");
+    summary.push_back(std::string("Widest half-width ") + widest + " at " + NodeLabel(layout, p.widest) + ".");
   }
   summary.push_back("Intervals: " + MethodText(counted.nodes, options.interval) +
                     (options.interval.bonferroni ? " (simultaneous)." : " per node."));
@@ -177,6 +183,7 @@ int RunSummarize(const SummarizeOptions& options, std::ostream& out, std::ostrea
 
   Publication pub;
   pub.results = &results;
+  pub.modelTitle = ModelTitle(options.model);
   pub.settings = options.interval;
   pub.outDir = options.out;
   pub.summary = summary;
