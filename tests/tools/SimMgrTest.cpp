@@ -46,7 +46,7 @@ const std::string kFake = support::program("simmgr_fake_simulator");
 const MeasureLayout& BuiltIn() {
   static const MeasureLayout layout = [] {
     MeasureLayout l;
-    EXPECT_TRUE(OpenModelLayout(kBuiltInModel, &l, std::cerr));
+    EXPECT_TRUE(OpenModelLayout(ModelCatalogue::kDefaultModel, &l, std::cerr));
     return l;
   }();
   return layout;

@@ -6,18 +6,16 @@
 #include <iosfwd>
 #include <string>
 
+#include "model/ModelCatalogue.h"
 #include "rewards/MeasureLayout.h"
 
-// The name that stands for the compiled-in model; anything else names a
-// model file.
-extern const char kBuiltInModel[];
-
-// Opens the model `model` (kBuiltInModel or a model file's path) and fills
+// Opens the model `model` (a compiled model's name or a model file, as the
+// catalogue takes them) and fills
 // *layout with its measures. A file with problems: each is written to errors
 // as "FILE:LINE:COLUMN: message", and the result is false.
 bool OpenModelLayout(const std::string& model, MeasureLayout* layout, std::ostream& errors);
 
-// A short name of the model for titles: kBuiltInModel, or the file's name
+// A short name of the model for titles: a compiled model's name, or the file's name
 // without its directory and extension.
 std::string ModelTitle(const std::string& model);
 

@@ -79,10 +79,10 @@ int ParseModelOption(OptionWalker& w, const std::string& name, const std::string
   std::string value;
   if (!w.Value(name, inlineValue, hasInline, &value, error)) return -1;
   if (value.empty()) {
-    *error = "--model needs a model file or " + std::string(kBuiltInModel);
+    *error = "--model needs a model file or the name of a model, such as " + std::string(ModelCatalogue::kDefaultModel);
     return -1;
   }
-  *model = value;
+  *model = ModelCatalogue::Resolve(value);
   return 1;
 }
 
@@ -245,7 +245,7 @@ std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
                                    std::to_string(SimulatorSeed(o.seed, index)),
                                    "-n",
                                    std::to_string(o.reportSize)};
-  if (o.model != kBuiltInModel) {
+  if (o.model != ModelCatalogue::kDefaultModel) {
     args.push_back("-M");
     args.push_back(o.model);
   }

@@ -13,7 +13,7 @@
 namespace simmgr {
 
 struct StudyOptions {
-  std::string model = kBuiltInModel;     // the model the simulators run, or a model file
+  std::string model = ModelCatalogue::kDefaultModel;     // the model the simulators run, or a model file
   int jobs = 0;                          // 0: one per processor core
   unsigned long long seed = 31415;       // base seed
   IntervalSettings interval;
@@ -33,7 +33,7 @@ struct StudyOptions {
 };
 
 struct SummarizeOptions {
-  std::string model = kBuiltInModel;  // the model the files' simulators ran
+  std::string model = ModelCatalogue::kDefaultModel;  // the model the files' simulators ran
   IntervalSettings interval;
   std::string exact;
   std::string out = "results";

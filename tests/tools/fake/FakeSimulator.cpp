@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   }
   const std::string mode = argv[1];
   int port = 10000, client = 0, size = 200;
-  std::string model = kBuiltInModel;
+  std::string model = ModelCatalogue::kDefaultModel;
   for (int i = 2; i + 1 < argc; i++) {
     const std::string a = argv[i];
     if (a == "-p") port = std::atoi(argv[++i]);
