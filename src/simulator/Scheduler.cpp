@@ -3,6 +3,7 @@
 #include "simulator/Scheduler.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 
 #include "rewards/PVModel.h"
@@ -20,20 +21,32 @@ void Scheduler::ReleaseRun() {
   FiredAction = nullptr;
 }
 
-void Scheduler::ResetSchedule() {
-  CurrentTime = 0.0;
+void Scheduler::ClearSchedule() {
   eventList->ClearEventList();
   for (BaseActionClass* u : ReactivationList) u->Reactivation = false;
   ReactivationList.clear();
   CurrentEvent = nullptr;
+}
+
+void Scheduler::ResetSchedule() {
+  CurrentTime = 0.0;
+  ClearSchedule();
   FiredAction = PlaceholderAction.get();
 }
 
 int Scheduler::UnitIndex(const BaseActionClass* unit) const {
-  if (!unit || !unit->EventRecord || EventRecords.empty()) return -1;
-  std::ptrdiff_t i = unit->EventRecord - EventRecords.data();
-  if (i < 0 || i >= NumUnits || Groups[i] != unit) return -1;
-  return static_cast<int>(i);
+  if (!unit) return -1;
+  // The driver's units keep their records in EventRecords, in unit order.
+  // (Compared as addresses: a record elsewhere is no element of theirs.)
+  const auto at = reinterpret_cast<std::uintptr_t>(unit->EventRecord);
+  const auto first = reinterpret_cast<std::uintptr_t>(EventRecords.data());
+  if (unit->EventRecord && at >= first && (at - first) / sizeof(EventRecord) < EventRecords.size()) {
+    const size_t i = (at - first) / sizeof(EventRecord);
+    if (static_cast<int>(i) < NumUnits && Groups[i] == unit) return static_cast<int>(i);
+  }
+  for (int i = 0; i < NumUnits; i++)
+    if (Groups[i] == unit) return i;
+  return -1;
 }
 
 void Scheduler::Snapshot(SavedSchedule* s) const {
@@ -55,12 +68,11 @@ void Scheduler::Snapshot(SavedSchedule* s) const {
 
 void Scheduler::Restore(const SavedSchedule& s) {
   pvModel->SetState(const_cast<char*>(s.state.data()));
-  eventList->ClearEventList();
-  for (BaseActionClass* u : ReactivationList) u->Reactivation = false;
-  ReactivationList.clear();
-  for (EventRecord& r : EventRecords) {
-    r.OffReactivationList = true;
-    r.ReactivationPos = {};
+  ClearSchedule();
+  for (int i = 0; i < NumUnits; i++) {
+    EventRecord* r = Groups[i]->EventRecord;
+    r->OffReactivationList = true;
+    r->ReactivationPos = {};
   }
   for (const SavedSchedule::Scheduled& e : s.events) {
     Event event(e.firing, e.scheduled, Groups[e.unit]);
@@ -74,5 +86,4 @@ void Scheduler::Restore(const SavedSchedule& s) {
     u->Reactivation = true;
   }
   CurrentTime = s.time;
-  CurrentEvent = nullptr;
 }

@@ -137,6 +137,8 @@ class Scheduler {
   ObservationBatch* Recording = nullptr;
 
  private:
+  // Empties the event list and the reactivation list.
+  void ClearSchedule();
   void ScheduleUnit(BaseActionClass* unit);
   void TakeOffReactivationList(BaseActionClass* unit, EventRecord* record);
   void PutOnReactivationList(BaseActionClass* unit, EventRecord* record);
