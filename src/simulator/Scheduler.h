@@ -64,10 +64,14 @@ class Scheduler {
   int GenerateConnectivityList();
   // The same lists by the older algorithm (SIMTEST selects the variant).
   int GenerateConnectivityListOld();
+  // Puts the unit at the front of the action's list (the older variant: at
+  // the back, unless it is there already); 1 when out of memory, else 0.
   int AddActionAffects(BaseActionClass* unit, BaseActionClass* action);
   int AddActionAffectsOld(BaseActionClass* unit, BaseActionClass* action);
+  // Empties one action's list and frees its memory; the second, every list.
   void ClearActionAffectsList(BaseActionClass* action);
   void DestructConnectivityList();
+  // Every action with the units it affects, one per line.
   void PrintConnectivityList(std::ostream* out);
 
   // ---- the run -----------------------------------------------------------
@@ -90,7 +94,11 @@ class Scheduler {
   // Fires the current event, reschedules the affected units and takes the
   // next event; 0 when no event is left.
   int SimStep();
+  // The step of a steady-state run: the same.
   int SimStepSS();
+  // The step's three passes: re-sample or drop the units due in the
+  // reactivation list; unschedule the fired action's affected units that
+  // changed; schedule those of them enabled and not scheduled.
   void CheckReactivationList();
   void RemoveAffectedActions();
   void InsertAffectedActions();
@@ -104,6 +112,7 @@ class Scheduler {
   const Event* NextEvent() const { return eventList->Count() ? eventList->At(0) : nullptr; }
   // True once the set-up gave the scheduler a model, units and an event list.
   bool Ready() const { return pvModel && eventList && NumUnits > 0; }
+  // Saves the schedule, the current time and the model's state image.
   void Snapshot(SavedSchedule* out) const;
   // Puts back the schedule, the current time and the model's state of a
   // snapshot taken from this scheduler. The heap's arrangement may differ
@@ -111,6 +120,7 @@ class Scheduler {
   void Restore(const SavedSchedule& s);
   // The index of a unit (0 .. NumUnits - 1), or -1 when it is none.
   int UnitIndex(const BaseActionClass* unit) const;
+  // The unit of an index. REQUIRES: 0 <= index < NumUnits.
   BaseActionClass* Unit(int index) const { return Groups[index]; }
 
   // ---- state -------------------------------------------------------------
