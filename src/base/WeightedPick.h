@@ -1,7 +1,8 @@
-// WeightedPick: the weighted draw of the action groups. Given the cumulative
-// weights of the candidates (entry i is the sum of the weights of candidates
-// 0..i) and a target (a uniform draw times the total weight), it finds the
-// candidate the target lands on by binary search.
+// WeightedPick: the weighted draw of the action groups and of the event list
+// among simultaneous events. Given the cumulative weights of the candidates
+// (entry i is the sum of the weights of candidates 0..i) and a target (a
+// uniform draw times the total weight), it finds the candidate the target
+// lands on by binary search.
 #ifndef TARVEX_BASE_WEIGHTEDPICK_H
 #define TARVEX_BASE_WEIGHTEDPICK_H
 

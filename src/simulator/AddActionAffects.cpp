@@ -10,7 +10,7 @@
 
 #include "base/BaseModelClass.h"
 #include "rewards/PVModel.h"
-#include "simulator/SimulatorClass.h"
+#include "simulator/Scheduler.h"
 #include "state/BaseStateVariableClass.h"
 
 namespace {
@@ -23,7 +23,7 @@ int simTest() {
 
 }  // namespace
 
-int SimulatorClass::AddActionAffects(BaseActionClass* unit, BaseActionClass* action) {
+int Scheduler::AddActionAffects(BaseActionClass* unit, BaseActionClass* action) {
   try {
     action->AffectsList.insert(action->AffectsList.begin(), unit);
   } catch (const std::bad_alloc&) {
@@ -32,7 +32,7 @@ int SimulatorClass::AddActionAffects(BaseActionClass* unit, BaseActionClass* act
   return 0;
 }
 
-int SimulatorClass::AddActionAffectsOld(BaseActionClass* unit, BaseActionClass* action) {
+int Scheduler::AddActionAffectsOld(BaseActionClass* unit, BaseActionClass* action) {
   for (BaseActionClass* u : action->AffectsList)
     if (u == unit) return 0;
   try {
@@ -43,17 +43,17 @@ int SimulatorClass::AddActionAffectsOld(BaseActionClass* unit, BaseActionClass* 
   return 0;
 }
 
-void SimulatorClass::ClearActionAffectsList(BaseActionClass* action) {
+void Scheduler::ClearActionAffectsList(BaseActionClass* action) {
   std::vector<BaseActionClass*>().swap(action->AffectsList);
 }
 
-void SimulatorClass::DestructConnectivityList() {
+void Scheduler::DestructConnectivityList() {
   if (!pvModel) return;
   BaseActionClass** actions = pvModel->getActions();
   for (int i = 0; i < pvModel->getNumActions(); i++) ClearActionAffectsList(actions[i]);
 }
 
-int SimulatorClass::GenerateConnectivityList() {
+int Scheduler::GenerateConnectivityList() {
   BaseActionClass** actions = pvModel->getActions();
   int numActions = pvModel->getNumActions();
   if (numActions <= 0) return 0;
@@ -94,7 +94,7 @@ int SimulatorClass::GenerateConnectivityList() {
   return 0;
 }
 
-int SimulatorClass::GenerateConnectivityListOld() {
+int Scheduler::GenerateConnectivityListOld() {
   BaseActionClass** actions = pvModel->getActions();
   int numActions = pvModel->getNumActions();
   size_t M = numActions > 0 ? static_cast<size_t>(BaseActionClass::MaxID) + 1 : 1;
@@ -129,7 +129,7 @@ int SimulatorClass::GenerateConnectivityListOld() {
   return 0;
 }
 
-void SimulatorClass::PrintConnectivityList(std::ostream* out) {
+void Scheduler::PrintConnectivityList(std::ostream* out) {
   auto describe = [&](BaseActionClass* a) {
     if (a->Model && a->Model->getName())
       *out << a->Model->getName() << "(" << a->Model->getModelId() << ")->";

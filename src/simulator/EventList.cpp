@@ -4,6 +4,7 @@
 
 #include "base/BaseActionClass.h"
 #include "base/StandardErrors.h"
+#include "base/WeightedPick.h"
 #include "distributions/DistributionDefinition.h"
 
 namespace {
@@ -14,7 +15,8 @@ EventList::EventList(int capacity)
     : storage_(capacity > 0 ? capacity : 0),
       capacity_(capacity > 0 ? capacity : 0),
       heap_(capacity_, nullptr),
-      ties_(capacity_, 0) {
+      ties_(capacity_, 0),
+      cumulative_(capacity_, 0.0) {
   pool_.reserve(capacity_);
   for (Event& e : storage_) pool_.push_back(&e);
 }
@@ -72,7 +74,7 @@ void EventList::ModifyKey(Event** slot) {
   if (BubbleUp(i) == i) BubbleDown(i);
 }
 
-void EventList::FindEquals(int i) {
+void EventList::FindEquals(int i) const {
   ties_[tieCount_++] = i;
   Event* e = heap_[i];
   int rank = e->Action->Rank();
@@ -85,27 +87,64 @@ void EventList::FindEquals(int i) {
     FindEquals(right);
 }
 
-Event** EventList::EarliestOfSeveral() {
+int EventList::CollectHeadTies() const {
+  tieCount_ = 0;
   FindEquals(0);
-  if (tieCount_ == 1) {
-    tieCount_ = 0;
-    return &heap_[0];
-  }
-  double total = 0;
-  for (int t = 0; t < tieCount_; t++) total += heap_[ties_[t]]->Action->Weight();
-  double threshold = TheDistribution->getGenerator()->rnd() * total;
-  // Tied events whose weights sum to zero or less: the first one fires.
-  int chosen = ties_[0];
-  double running = 0;
-  for (int t = 0; t < tieCount_; t++) {
-    running += heap_[ties_[t]]->Action->Weight();
-    if (running > threshold) {
-      chosen = ties_[t];
-      break;
+  if (tieCount_ >= 2) {
+    double running = 0;
+    for (int t = 0; t < tieCount_; t++) {
+      running += heap_[ties_[t]]->Action->Weight();
+      cumulative_[t] = running;
     }
   }
+  return tieCount_;
+}
+
+int EventList::PickTie(int n, double target) const {
+  int t = WeightedPick(n, target, [this](int k) { return cumulative_[k]; });
+  // Tied events whose weights sum to zero or less: the first one fires.
+  return cumulative_[t] > target ? t : 0;
+}
+
+Event** EventList::EarliestOfSeveral() {
+  int n = CollectHeadTies();
   tieCount_ = 0;
-  return &heap_[chosen];
+  if (n == 1) return &heap_[0];
+  double total = cumulative_[n - 1];
+  double threshold = TheDistribution->getGenerator()->rnd() * total;
+  return &heap_[ties_[PickTie(n, threshold)]];
+}
+
+std::vector<EventList::Tie> EventList::HeadTies() const {
+  std::vector<Tie> ties;
+  if (count_ == 0) return ties;
+  int n = CollectHeadTies();
+  tieCount_ = 0;
+  for (int t = 0; t < n; t++) {
+    Tie tie;
+    tie.unit = heap_[ties_[t]]->Action;
+    // A lone event is picked without weighing it.
+    if (n > 1) tie.weight = tie.unit->Weight();
+    ties.push_back(tie);
+  }
+  if (n == 1) {
+    ties[0].probability = 1.0;
+    return ties;
+  }
+  const double total = cumulative_[n - 1];
+  if (!(total > 0)) {
+    // The first one fires, whatever the draw.
+    ties[0].probability = 1.0;
+    return ties;
+  }
+  for (int t = 0; t < n; t++) {
+    if (!(ties[t].weight > 0.0)) continue;
+    // The middle of the tie's share of the draws.
+    double low = t ? cumulative_[t - 1] : 0.0;
+    ties[t].probability = ties[t].weight / total;
+    ties[t].uniform = (low + cumulative_[t]) / 2 / total;
+  }
+  return ties;
 }
 
 void EventList::ClearEventList() {

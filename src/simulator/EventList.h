@@ -16,6 +16,17 @@
 
 class EventList {
  public:
+  // One event tied at the head of the list: its unit and weight (0 for a
+  // lone event, which is not weighed), the probability that Earliest picks
+  // it, and a uniform draw that makes Earliest pick it (meaningful when the
+  // probability is above zero).
+  struct Tie {
+    BaseActionClass* unit = nullptr;
+    double weight = 0.0;
+    double probability = 0.0;
+    double uniform = 0.5;
+  };
+
   explicit EventList(int capacity);
   EventList(const EventList&) = delete;
   EventList& operator=(const EventList&) = delete;
@@ -55,7 +66,11 @@ class EventList {
     return EarliestOfSeveral();
   }
   // Collects into the tie list the events equal in time and rank to slot i.
-  void FindEquals(int index);
+  void FindEquals(int index) const;
+  // The events equal in time and rank to the head, in the order Earliest
+  // weighs them, each with its chance of being picked; a single event has
+  // probability 1 and is picked without a draw. Empty when the list is.
+  std::vector<Tie> HeadTies() const;
   void ClearEventList();
   // 0 when the heap, the back-pointers and the pool are consistent.
   int IsValid() const;
@@ -76,6 +91,11 @@ class EventList {
   // Moves the last event into the freed slot i and restores heap order.
   void FillHole(int i);
   Event** EarliestOfSeveral();
+  // Collects the ties at the head and, when there are two or more, their
+  // cumulative weights; the number of ties.
+  int CollectHeadTies() const;
+  // The tie a target (a uniform times the total weight) lands on.
+  int PickTie(int n, double target) const;
   static bool Before(Event* a, Event* b);
 
   std::vector<Event> storage_;  // every event, allocated once
@@ -83,8 +103,10 @@ class EventList {
   int capacity_;
   std::vector<Event*> heap_;
   int count_ = 0;
-  std::vector<int> ties_;
-  int tieCount_ = 0;
+  // Scratch space of the tie walk.
+  mutable std::vector<int> ties_;
+  mutable std::vector<double> cumulative_;
+  mutable int tieCount_ = 0;
 };
 
 #endif

@@ -84,8 +84,7 @@ bool SimulatorClass::PipelinedTerminatingSimulation() {
   // observer waits for its first batch, which comes after the set-up below.
   if (!observer.Start()) return false;
 
-  TemplateEvent = std::make_unique<Event>();
-  PlaceholderAction = std::make_unique<BaseActionClass>();
+  PrepareRun();
   std::vector<char> initialState(pvModel->StateSize() > 0 ? pvModel->StateSize() : 1);
   pvModel->CurrentState(initialState.data());
   GenerateInitialEnabledList();
@@ -118,7 +117,6 @@ bool SimulatorClass::PipelinedTerminatingSimulation() {
   observer.WaitUntilDone();
   if (signalled && !StopSignal) StopSignal = TarvexProcess::TerminationSignal();
 
-  TemplateEvent.reset();
-  PlaceholderAction.reset();
+  ReleaseRun();
   return true;
 }

@@ -3,9 +3,9 @@
 #include "base/StandardErrors.h"
 #include "rewards/PVModel.h"
 #include "simulator/ObservationBatch.h"
-#include "simulator/SimulatorClass.h"
+#include "simulator/Scheduler.h"
 
-int SimulatorClass::SimStep() {
+int Scheduler::SimStep() {
   eventList->Remove(CurrentEvent);
   // Rewards are accumulated up to the firing instant in the state before it
   // (or, with deferred observation, the state is saved when an accumulation
@@ -22,9 +22,5 @@ int SimulatorClass::SimStep() {
   RemoveAffectedActions();
   InsertAffectedActions();
 
-  CurrentEvent = eventList->Earliest();
-  if (!CurrentEvent) return 0;
-  CurrentTime = (*CurrentEvent)->FiringTime;
-  CurrentAction = (*CurrentEvent)->Action;
-  return 1;
+  return TakeEarliest() ? 1 : 0;
 }

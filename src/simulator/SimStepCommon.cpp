@@ -9,14 +9,14 @@
 #include "rewards/PVModel.h"
 #include "simulator/SimulatorClass.h"
 
-void SimulatorClass::PutOnReactivationList(BaseActionClass* unit, EventRecord* record) {
+void Scheduler::PutOnReactivationList(BaseActionClass* unit, EventRecord* record) {
   unit->Reactivation = true;
   ReactivationList.push_front(unit);
   record->OffReactivationList = false;
   record->ReactivationPos = ReactivationList.begin();
 }
 
-void SimulatorClass::TakeOffReactivationList(BaseActionClass* unit, EventRecord* record) {
+void Scheduler::TakeOffReactivationList(BaseActionClass* unit, EventRecord* record) {
   ReactivationList.erase(record->ReactivationPos);
   record->ReactivationPos = {};
   record->OffReactivationList = true;
@@ -24,7 +24,7 @@ void SimulatorClass::TakeOffReactivationList(BaseActionClass* unit, EventRecord*
 }
 
 // Samples the unit's delay and schedules it from the current time.
-void SimulatorClass::ScheduleUnit(BaseActionClass* unit) {
+void Scheduler::ScheduleUnit(BaseActionClass* unit) {
   double d = unit->SampleDistribution();
   TemplateEvent->FiringTime = CurrentTime + d;
   TemplateEvent->ScheduleTime = CurrentTime;
@@ -33,7 +33,7 @@ void SimulatorClass::ScheduleUnit(BaseActionClass* unit) {
   eventList->Insert(TemplateEvent.get());
 }
 
-void SimulatorClass::GenerateInitialEnabledList() {
+void Scheduler::GenerateInitialEnabledList() {
   EnabledList.assign(NumUnits, nullptr);
   NumEnabled = 0;
   for (int i = 0; i < NumUnits; i++) {
@@ -43,7 +43,7 @@ void SimulatorClass::GenerateInitialEnabledList() {
   if (NumEnabled < NumUnits / 2) EnabledList.resize(NumEnabled);
 }
 
-int SimulatorClass::GenerateCompleteEventList() {
+int Scheduler::GenerateCompleteEventList() {
   for (int i = 0; i < NumEnabled; i++) {
     CurrentAction = EnabledList[i];
     CurrentAction->Enabled();
@@ -52,7 +52,7 @@ int SimulatorClass::GenerateCompleteEventList() {
   return 0;
 }
 
-int SimulatorClass::GenerateCompleteEventListSS() {
+int Scheduler::GenerateCompleteEventListSS() {
   for (int i = 0; i < NumUnits; i++) {
     CurrentAction = Groups[i];
     if (CurrentAction->Enabled()) ScheduleUnit(CurrentAction);
@@ -60,7 +60,7 @@ int SimulatorClass::GenerateCompleteEventListSS() {
   return 0;
 }
 
-void SimulatorClass::CheckReactivationList() {
+void Scheduler::CheckReactivationList() {
   for (auto it = ReactivationList.begin(); it != ReactivationList.end();) {
     auto next = std::next(it);
     BaseActionClass* u = *it;
@@ -84,7 +84,7 @@ void SimulatorClass::CheckReactivationList() {
   }
 }
 
-void SimulatorClass::RemoveAffectedActions() {
+void Scheduler::RemoveAffectedActions() {
   for (BaseActionClass* u : FiredAction->AffectsList) {
     EventRecord* r = u->EventRecord;
     if (!r->HeapSlot) continue;
@@ -100,7 +100,7 @@ void SimulatorClass::RemoveAffectedActions() {
   }
 }
 
-void SimulatorClass::InsertAffectedActions() {
+void Scheduler::InsertAffectedActions() {
   for (BaseActionClass* u : FiredAction->AffectsList) {
     // Enabled() is asked first in every case: it refreshes the unit's view
     // of its own enabling.

@@ -1,4 +1,4 @@
 // The step of a steady-state run: the same as the terminating step.
-#include "simulator/SimulatorClass.h"
+#include "simulator/Scheduler.h"
 
-int SimulatorClass::SimStepSS() { return SimStep(); }
+int Scheduler::SimStepSS() { return SimStep(); }

@@ -24,6 +24,7 @@
 #include "simulator/DataPacket.h"
 #include "simulator/Event.h"
 #include "simulator/EventList.h"
+#include "simulator/Scheduler.h"
 
 class BaseStudyClass;
 class ObservationBatch;
@@ -35,8 +36,9 @@ class TraceFile;
 class TraceFileContainer;
 
 // The settings chosen on the command line are the public fields inherited
-// from SimulatorSettings (CommandOptions.h).
-class SimulatorClass : public SimulatorSettings {
+// from SimulatorSettings (CommandOptions.h); the schedule and the step are
+// those of the Scheduler it is (Scheduler.h).
+class SimulatorClass : public SimulatorSettings, public Scheduler {
  public:
   enum RandomNumberGeneratorType {
     LaggedFibonacciGenerator = 0,
@@ -110,23 +112,7 @@ class SimulatorClass : public SimulatorSettings {
   static unsigned long StaticObserveThreadFunc(void* simulator);
   void SteadyStateSimulation();
 
-  // ---- event list, connectivity, step ------------------------------------
-  int GenerateConnectivityList();
-  int GenerateConnectivityListOld();
-  int AddActionAffects(BaseActionClass* unit, BaseActionClass* action);
-  int AddActionAffectsOld(BaseActionClass* unit, BaseActionClass* action);
-  void ClearActionAffectsList(BaseActionClass* action);
-  void DestructConnectivityList();
-  void PrintConnectivityList(std::ostream* out);
-
-  void GenerateInitialEnabledList();
-  int GenerateCompleteEventList();
-  int GenerateCompleteEventListSS();
-  int SimStep();
-  int SimStepSS();
-  void CheckReactivationList();
-  void RemoveAffectedActions();
-  void InsertAffectedActions();
+  // ---- step failures, steady-state batches -------------------------------
   [[noreturn]] void HandleInvalidDistParams(BaseActionClass* action, const std::string& message);
   void CheckCompletedBatches(PerformanceVariableNode** nodes, int* valueCounts, int* squareCounts);
 
@@ -182,33 +168,20 @@ class SimulatorClass : public SimulatorSettings {
   std::string Secret;
 
   // ---- run-time state ----------------------------------------------------
-  // In a two-thread run the simulating thread writes the fields from
-  // ActionsFired on at every firing and the observing thread writes those
-  // from ReplicationCount on: each group starts on a cache line of its own,
-  // so that neither thread's writes keep taking the other's lines away.
+  // In a two-thread run the simulating thread writes the schedule's fields
+  // (Scheduler, from ActionsFired on) at every firing and the observing
+  // thread writes those from ReplicationCount on: each group starts on a
+  // cache line of its own, so that neither thread's writes keep taking the
+  // other's lines away.
   // The run state; atomic because the thread that writes the observations
   // may stop the run.
   std::atomic<int32_t> StopFlag{kRunning};
   clock_t StartClock = 0;
-  alignas(64) int32_t ActionsFired = 0;
-  double CurrentTime = 0.0;
-  Event** CurrentEvent = nullptr;
-  BaseActionClass* CurrentAction = nullptr;
-  BaseActionClass* FiredAction = nullptr;
-  std::unique_ptr<Event> TemplateEvent;
-  std::unique_ptr<BaseActionClass> PlaceholderAction;
-  std::vector<BaseActionClass*> EnabledList;
-  int NumEnabled = 0;
-  std::list<BaseActionClass*> ReactivationList;
-  std::unique_ptr<EventList> eventList;
-  std::vector<EventRecord> EventRecords;
 
-  // The model, through the study.
+  // The model, through the study (the reward model and the units are the
+  // Scheduler's pvModel, Groups and NumUnits).
   std::unique_ptr<BaseStudyClass> Study;
-  PVModel* pvModel = nullptr;
   List<BaseGroupClass> GroupList;
-  BaseGroupClass** Groups = nullptr;
-  int NumUnits = 0;
   List<BaseActionClass> ActionList;
   BaseActionClass** Actions = nullptr;
   int NumActions = 0;
@@ -257,16 +230,12 @@ class SimulatorClass : public SimulatorSettings {
   int ExitStatus = 0;
 
   // Deferred observation: a second instance of the reward model on which the
-  // observing thread replays the saved observations, and the batch the
-  // simulating thread saves into (null in a one-thread run).
+  // observing thread replays the saved observations (the batch the
+  // simulating thread saves into is the Scheduler's Recording).
   std::unique_ptr<PVModel> ShadowModel;
-  ObservationBatch* Recording = nullptr;
   int64_t FiringsBeforeRun = 0;
 
  private:
-  void ScheduleUnit(BaseActionClass* unit);
-  void TakeOffReactivationList(BaseActionClass* unit, EventRecord* record);
-  void PutOnReactivationList(BaseActionClass* unit, EventRecord* record);
   void HandOverPackets(int k);
   // Counts the observation just stored at slot k of the packets and hands
   // the packets over when they are full or the run has its replications.

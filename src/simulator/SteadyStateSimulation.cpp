@@ -65,16 +65,14 @@ void SimulatorClass::CheckCompletedBatches(PerformanceVariableNode** nodes, int*
 }
 
 void SimulatorClass::SteadyStateSimulation() {
-  TemplateEvent = std::make_unique<Event>();
-  PlaceholderAction = std::make_unique<BaseActionClass>();
+  PrepareRun();
   std::vector<int> valueCounts(NumPVs, 0);
   std::vector<int> squareCounts(NumPVs, 0);
-  CurrentTime = 0.0;
+  ResetSchedule();
 
   GenerateInitialEnabledList();
   if (GenerateCompleteEventListSS() != 0)
     std::cerr << "ERROR: unable to generate event list\n" << std::flush;
-  FiredAction = PlaceholderAction.get();
 
   PerformanceVariableNode** nodes = pvModel->getNodes();
   int steadyNodes = 0;
@@ -98,13 +96,7 @@ void SimulatorClass::SteadyStateSimulation() {
   CreatePackets();
   StartClock = clock();
 
-  CurrentEvent = eventList->Earliest();
-  if (!CurrentEvent) {
-    StopFlag = kFinishing;
-  } else {
-    CurrentTime = (*CurrentEvent)->FiringTime;
-    CurrentAction = (*CurrentEvent)->Action;
-  }
+  if (!TakeEarliest()) StopFlag = kFinishing;
   while (StopFlag == kRunning) {
     // A stop signal: the observations stored so far are handed over below.
     if (StopSignalArrived()) {
@@ -126,6 +118,5 @@ void SimulatorClass::SteadyStateSimulation() {
 
   BoundaryHeap.reset();
   BatchHeap.reset();
-  TemplateEvent.reset();
-  PlaceholderAction.reset();
+  ReleaseRun();
 }

@@ -47,23 +47,15 @@ void SimulatorClass::FinishAfterSignal(int k) {
 
 void SimulatorClass::SimulateReplication() {
   const int32_t firedBefore = ActionsFired;
-  CurrentTime = 0.0;
-  eventList->ClearEventList();
-  for (BaseActionClass* u : ReactivationList) u->Reactivation = false;
-  ReactivationList.clear();
-
+  ResetSchedule();
   if (GenerateCompleteEventList() != 0) {
     std::cerr << "ERROR: unable to generate event list\n" << std::flush;
     std::exit(1);
   }
-  FiredAction = PlaceholderAction.get();
   const double endTime = pvModel->getMaxStopTime();
 
   // Events at the end time still fire.
-  CurrentEvent = eventList->Earliest();
-  if (CurrentEvent) {
-    CurrentTime = (*CurrentEvent)->FiringTime;
-    CurrentAction = (*CurrentEvent)->Action;
+  if (TakeEarliest()) {
     while (!(CurrentTime > endTime))
       if (SimStep() == 0) break;
   }
@@ -82,8 +74,7 @@ void SimulatorClass::TerminatingSimulation() {
   if (ShadowModel && !Connection && Trace->getNumTraceFiles() == 0 &&
       PipelinedTerminatingSimulation())
     return;
-  TemplateEvent = std::make_unique<Event>();
-  PlaceholderAction = std::make_unique<BaseActionClass>();
+  PrepareRun();
 
   std::vector<char> initialState(pvModel->StateSize() > 0 ? pvModel->StateSize() : 1);
   pvModel->CurrentState(initialState.data());
@@ -113,6 +104,5 @@ void SimulatorClass::TerminatingSimulation() {
     if (StopSignalArrived()) FinishAfterSignal(k);
   }
 
-  TemplateEvent.reset();
-  PlaceholderAction.reset();
+  ReleaseRun();
 }

@@ -3,9 +3,13 @@
 // the capacity guard.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "simulator/EventList.h"
 #include "simulator/SimTestSupport.h"
@@ -171,4 +175,77 @@ TEST(EventListTest, RandomOperationsMatchReference) {
     EXPECT_EQ(gen->draws - before, reference.count(best) >= 2 ? 1 : 0) << "step " << step;
   }
   list.ClearEventList();
+}
+
+// The head's ties as HeadTies reports them are exactly the events first in
+// time and rank, in the order Earliest weighs them: for any uniform Earliest
+// fires the first tie whose running weight exceeds u x total (the first tie
+// when the weights sum to zero), each tie's probability is its share of the
+// weight, and its steering uniform makes Earliest fire it. Random heaps with
+// few distinct times, ranks and weights (zeros included), so ties abound.
+TEST(EventListTest, HeadTiesDescribeTheWeightedPick) {
+  support::ScriptedScope scope;
+  support::ScriptedGenerator* gen = scope.generator;
+  std::mt19937 rng(7);
+  const double weights[] = {0.0, 0.5, 1.0, 2.0, 3.25};
+  for (int trial = 0; trial < 400; trial++) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const int n = 1 + static_cast<int>(rng() % 12);
+    std::vector<std::unique_ptr<TestUnit>> units;
+    EventList list(n);
+    for (int i = 0; i < n; i++) {
+      units.push_back(std::make_unique<TestUnit>("u", static_cast<int>(rng() % 2), std::deque<double>{},
+                                                 weights[rng() % 5]));
+      insertAt(list, *units.back(), static_cast<double>(rng() % 2));
+    }
+    // The reference: the events first in time, then in rank.
+    double first = 1e9;
+    int best = -1;
+    for (auto& u : units) first = std::min(first, (*u->record.HeapSlot)->FiringTime);
+    for (auto& u : units)
+      if ((*u->record.HeapSlot)->FiringTime == first) best = std::max(best, u->rank);
+    std::multiset<const BaseActionClass*> expected;
+    for (auto& u : units)
+      if ((*u->record.HeapSlot)->FiringTime == first && u->rank == best) expected.insert(u.get());
+
+    const std::vector<EventList::Tie> ties = list.HeadTies();
+    std::multiset<const BaseActionClass*> reported;
+    double total = 0.0, probability = 0.0;
+    for (const EventList::Tie& t : ties) {
+      reported.insert(t.unit);
+      total += t.weight;
+      probability += t.probability;
+    }
+    ASSERT_EQ(reported, expected);
+    EXPECT_NEAR(probability, 1.0, 1e-12);
+    const long before = gen->draws;
+    EXPECT_EQ(list.HeadTies().size(), ties.size());
+    EXPECT_EQ(gen->draws, before) << "describing the ties draws nothing";
+
+    for (size_t k = 0; k < ties.size(); k++) {
+      if (ties.size() >= 2 && total > 0.0) {
+        EXPECT_DOUBLE_EQ(ties[k].probability, ties[k].weight / total);
+      }
+      if (ties[k].probability <= 0.0) continue;
+      gen->values = {ties[k].uniform};
+      EXPECT_EQ((*list.Earliest())->Action, ties[k].unit) << "steered to tie " << k;
+    }
+    for (int draw = 0; draw < 5 && ties.size() >= 2; draw++) {
+      const double u = std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+      size_t walk = 0;
+      double running = 0.0;
+      for (size_t k = 0; k < ties.size(); k++) {
+        running += ties[k].weight;
+        if (running > u * total) {
+          walk = k;
+          break;
+        }
+      }
+      gen->values = {u};
+      const long drawsBefore = gen->draws;
+      EXPECT_EQ((*list.Earliest())->Action, ties[walk].unit) << "u = " << u;
+      EXPECT_EQ(gen->draws, drawsBefore + 1);
+    }
+    EXPECT_EQ(list.IsValid(), 0);
+  }
 }

@@ -1,14 +1,17 @@
 // The simulation step: attack_flow replications stepped by hand, the three
-// rescheduling passes on hand-wired units, and the end of a replication.
+// rescheduling passes on hand-wired units, the end of a replication, and
+// snapshots of the schedule.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <utility>
 
 #include "model/attack_flowKORVEL.h"
 #include "rewards/PVModel.h"
 #include "simulator/SimTestSupport.h"
+#include "support/ScriptedGenerator.h"
 
 using simtest::TestUnit;
 using V = std::vector<BaseActionClass*>;
@@ -242,4 +245,60 @@ TEST(StepTest, EndOfEventsAndEndTime) {
   EXPECT_EQ(later.fired, 0);
   EXPECT_EQ(sim->ReplicationCount, 1);
   EXPECT_NE(out.find("Actions fired: 2\n"), std::string::npos);  // counted since creation
+}
+
+// A snapshot taken mid-run and restored after the run went on gives back
+// the same schedule (events, reactivation list, time, state image), a
+// consistent event list and the same ties with the same chances; the run
+// then continues from there.
+TEST(StepTest, SnapshotRestoresTheSchedule) {
+  auto sim = simtest::makeSimulator();
+  support::ScriptedScope draws;
+  // Two pairs that keep tying (weights 1 and 3, then 2 and 2), a unit that
+  // is re-drawn at every step, and one with a fixed clock.
+  TestUnit a("A", 0, {2}, 1.0), b("B", 0, {2}, 3.0), c("C", 1, {3}, 2.0), d("D", 1, {3}, 2.0),
+      r("R", 0, {0.5, 1.5}), k("K", 0, {7});
+  r.predicate = r.function = true;
+  std::vector<TestUnit*> all = {&a, &b, &c, &d, &r, &k};
+  for (TestUnit* u : all) u->AffectsList = {u};
+  UnitsScope scope(*sim, std::vector<BaseGroupClass*>(all.begin(), all.end()));
+  sim->GenerateInitialEnabledList();
+  ASSERT_EQ(sim->GenerateCompleteEventList(), 0);
+  ASSERT_TRUE(sim->TakeEarliest());
+  for (int i = 0; i < 5; i++) ASSERT_EQ(sim->SimStep(), 1);
+
+  Scheduler::SavedSchedule saved;
+  sim->Snapshot(&saved);
+  auto chances = [&] {
+    std::map<const BaseActionClass*, double> p;
+    for (const Scheduler::Tie& t : sim->HeadTies()) p[t.unit] += t.probability;
+    return p;
+  };
+  const auto before = chances();
+  ASSERT_EQ(saved.events.size(), all.size());
+  EXPECT_EQ(saved.reactivation, std::vector<int>{4});
+  for (int i = 0; i < 7; i++) ASSERT_EQ(sim->SimStep(), 1);
+  EXPECT_GT(sim->CurrentTime, saved.time);
+
+  sim->Restore(saved);
+  Scheduler::SavedSchedule again;
+  sim->Snapshot(&again);
+  EXPECT_EQ(again.state, saved.state);
+  EXPECT_EQ(again.time, saved.time);
+  EXPECT_EQ(again.reactivation, saved.reactivation);
+  ASSERT_EQ(again.events.size(), saved.events.size());
+  for (size_t i = 0; i < saved.events.size(); i++) {
+    EXPECT_EQ(again.events[i].unit, saved.events[i].unit);
+    EXPECT_EQ(again.events[i].firing, saved.events[i].firing);
+    EXPECT_EQ(again.events[i].scheduled, saved.events[i].scheduled);
+  }
+  EXPECT_EQ(sim->eventList->IsValid(), 0);
+  EXPECT_TRUE(r.Reactivation && !r.record.OffReactivationList);
+  EXPECT_EQ(chances(), before);
+  for (size_t i = 0; i < all.size(); i++) EXPECT_EQ(sim->UnitIndex(all[i]), static_cast<int>(i));
+
+  ASSERT_TRUE(sim->TakeEarliest());
+  EXPECT_GE(sim->CurrentTime, saved.time);
+  ASSERT_EQ(sim->SimStep(), 1);
+  EXPECT_EQ(sim->eventList->IsValid(), 0);
 }

@@ -1,7 +1,7 @@
 // The exact solver: its results checked against the laws of probability,
 // against values derived by hand from the model's rules, and against a
 // simulation of 100,000 replications; its refusal of random delays; its
-// options.
+// options; model files (the built-in model's file, a tiny hand-solved one).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,13 +17,13 @@
 #include "base/BaseActionClass.h"
 #include "distributions/DistributionDefinition.h"
 #include "results/Results.h"
+#include "rewards/MeasureLayout.h"
+#include "rewards/PVModel.h"
 #include "simulator/SimulatorClass.h"
 #include "support/ResultFiles.h"
 
 namespace {
 
-const int kPVs = 8;
-const int kInstants = 21;  // 0, 5, ..., 100
 const double kTolerance = 1e-12;
 
 // Only one driver may exist per process: the suite shares one, solved once.
@@ -33,7 +33,11 @@ struct Solved {
   solver::SolveStats stats;
   std::string error;
   bool ok = false;
+  // The model's measures: nodes PV by PV, each PV at the same instants.
+  MeasureLayout layout = sim->pvModel->Measures();
+  int instants = 0;
   Solved() {
+    for (const MeasureLayout::Node& node : layout.nodes) instants += node.pv == 0;
     solver::ExactSolver exact(*sim);
     ok = exact.Solve(&results, &error);
     stats = exact.stats();
@@ -43,12 +47,18 @@ struct Solved {
 
 class SolverTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { solved_ = new Solved; }
+  static void SetUpTestSuite() {
+    solved_ = new Solved;
+    pvs_ = solved_->layout.numPVs;
+    instants_ = solved_->instants;
+  }
   static void TearDownTestSuite() { delete solved_; }
   void SetUp() override { ASSERT_TRUE(solved_->ok) << solved_->error; }
 
   // The result of PV pv at instant 5 * t.
-  static const NodeResult& at(int pv, int t) { return solved_->results.nodes.at(pv * kInstants + t); }
+  static const NodeResult& at(int pv, int t) { return solved_->results.nodes.at(pv * instants_ + t); }
+  static inline int pvs_ = 0;
+  static inline int instants_ = 0;
 
   static inline Solved* solved_ = nullptr;
   SimulatorClass* sim_ = solved_->sim.get();
@@ -57,13 +67,21 @@ class SolverTest : public ::testing::Test {
 };
 
 TEST_F(SolverTest, ResultsObeyTheLawsOfProbability) {
-  ASSERT_EQ(results_->nodes.size(), static_cast<size_t>(kPVs * kInstants));
+  // attack_flow: 8 PVs at the 21 instants 0, 5, ..., 100, labelled as the
+  // model describes its measures.
+  ASSERT_EQ(pvs_, 8);
+  ASSERT_EQ(instants_, 21);
+  ASSERT_EQ(results_->nodes.size(), static_cast<size_t>(pvs_ * instants_));
+  for (size_t i = 0; i < results_->nodes.size(); i++) {
+    EXPECT_EQ(results_->nodes[i].name, solved_->layout.nodes[i].name);
+    EXPECT_EQ(results_->nodes[i].time, solved_->layout.nodes[i].time);
+  }
   EXPECT_EQ(results_->method, "exact");
-  for (int pv = 0; pv < kPVs; pv++) {
-    for (int t = 0; t < kInstants; t++) {
+  for (int pv = 0; pv < pvs_; pv++) {
+    for (int t = 0; t < instants_; t++) {
       const NodeResult& r = at(pv, t);
       SCOPED_TRACE(r.name + " at " + std::to_string(r.time));
-      EXPECT_EQ(r.pvId, pv * kInstants + t);
+      EXPECT_EQ(r.pvId, pv * instants_ + t);
       EXPECT_EQ(r.time, 5.0 * t);
       // Every PV reads a 0/1 variable: its mean is a probability and the
       // variance of one observation is p(1 - p).
@@ -75,10 +93,10 @@ TEST_F(SolverTest, ResultsObeyTheLawsOfProbability) {
     }
   }
   // NoKeyNoAccess never changes from its initial 1.
-  for (int t = 0; t < kInstants; t++) EXPECT_NEAR(at(0, t).mean, 1.0, kTolerance);
+  for (int t = 0; t < instants_; t++) EXPECT_NEAR(at(0, t).mean, 1.0, kTolerance);
   // Goals and knowledge, once gained, are kept: the probabilities never fall.
-  for (int pv = 1; pv < kPVs; pv++)
-    for (int t = 1; t < kInstants; t++) EXPECT_GE(at(pv, t).mean, at(pv, t - 1).mean - kTolerance);
+  for (int pv = 1; pv < pvs_; pv++)
+    for (int t = 1; t < instants_; t++) EXPECT_GE(at(pv, t).mean, at(pv, t - 1).mean - kTolerance);
 
   // Each round of the exploration is a cut through the tree of choices: the
   // branches expanded now, those waiting for later and those finished
@@ -115,7 +133,7 @@ TEST_F(SolverTest, ResultsObeyTheLawsOfProbability) {
 //    NetworkKey first (directly, or through Network Access or MITM) and then
 //    a step of at least 1 time unit: 0 up to s = 10.
 TEST_F(SolverTest, EarlyInstantsMatchHandDerivedValues) {
-  for (int t = 0; t < kInstants; t++) {
+  for (int t = 0; t < instants_; t++) {
     double s = 5.0 * t;
     int k = s < 10.0 ? 0 : static_cast<int>(std::floor((s - 2.0) / 8.0));
     EXPECT_NEAR(at(2, t).mean, 1.0 - std::pow(0.1, k), kTolerance) << "NetworkKey at " << s;
@@ -124,7 +142,7 @@ TEST_F(SolverTest, EarlyInstantsMatchHandDerivedValues) {
   EXPECT_NEAR(at(2, 2).mean, 0.9, kTolerance);    // NetworkKey at 10
   EXPECT_NEAR(at(2, 4).mean, 0.99, kTolerance);   // at 20: attempts at 10 and 18
   EXPECT_NEAR(at(2, 6).mean, 0.999, kTolerance);  // at 30: and at 26
-  for (int pv = 3; pv < kPVs; pv++)
+  for (int pv = 3; pv < pvs_; pv++)
     for (int t = 0; t <= 2; t++) EXPECT_EQ(at(pv, t).mean, 0.0) << at(pv, t).name << " at " << 5 * t;
 }
 
@@ -139,7 +157,7 @@ TEST_F(SolverTest, AgreesWithSimulation) {
   support::Result run = support::runSimulator({"-N", std::to_string(replications), "-s", "271828", "-b", file});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   // Per node the number of observations and of ones, streamed.
-  const int nodes = kPVs * kInstants;
+  const int nodes = pvs_ * instants_;
   std::vector<long long> n(nodes, 0), ones(nodes, 0);
   long long other = 0;
   std::ifstream in(file, std::ios::binary);
@@ -291,8 +309,152 @@ TEST(SolverOptionsTest, ParsesOutputsAndRejectsBadOptions) {
     EXPECT_TRUE(support::contains(err, bad.substr(0, 6))) << err;
     EXPECT_TRUE(out.empty());
   }
+  EXPECT_EQ(run({"--model"}, &out, &err), solver::kExitBadOptions);
+  EXPECT_TRUE(support::contains(err, "--model needs a model file name")) << err;
   EXPECT_EQ(run({"-h"}, &out, &err), 0);
   EXPECT_TRUE(support::contains(out, "--csv FILE"));
+  EXPECT_TRUE(support::contains(out, "--model FILE"));
+}
+
+// The built-in model's file gives the built-in model's results, byte for
+// byte, in the table and in the CSV.
+TEST(SolverModelFileTest, BuiltInModelFileGivesTheSameResults) {
+  const std::string solve = support::program("attack_flow_solve");
+  const std::string file = TARVEX_SOURCE_DIR "/models/attack_flow.toml";
+  for (const std::vector<std::string>& format : {std::vector<std::string>{}, {"--csv", "-"}}) {
+    std::vector<std::string> withFile = {"--model", file};
+    withFile.insert(withFile.end(), format.begin(), format.end());
+    const support::Result builtIn = support::run(solve, format);
+    const support::Result fromFile = support::run(solve, withFile);
+    ASSERT_EQ(builtIn.exitCode, 0) << builtIn.err;
+    ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+    EXPECT_GT(builtIn.out.size(), 1000u);
+    EXPECT_EQ(fromFile.out, builtIn.out);
+  }
+}
+
+// A coin flipped once at time 0, landing at 2: heads with weight 0.3, tails
+// with 0.7. After heads the adversary cashes in (1 time unit, Won := 1);
+// otherwise, and afterwards, it waits in steps of 1. Derived by hand:
+//   Heads at 0, 1: 0; at 2, 3, 4: 0.3, variance 0.3 x 0.7 = 0.21.
+//   Score = Heads + 2 Won at 2: Won is still 0, so 0.3 and 0.21; at 3: 3
+//   with probability 0.3, else 0: mean 0.9, E[X^2] = 2.7, variance 1.89.
+// The same coin with a random delay is refused, naming the step.
+TEST(SolverModelFileTest, TinyModelMatchesHandDerivedValues) {
+  const std::string model = R"toml(format = 1
+name = "coin"
+description = "One flip of a biased coin"
+
+[adversary]
+cost_weight = 0.2
+detection_weight = 0.2
+payoff_weight = 0.6
+planning_horizon = 1
+cost_utility = "1 - x / 10"
+detection_utility = "1 - x"
+payoff_utility = "x / 100"
+
+[[variable]]
+name = "Heads"
+kind = "goal"
+payoff = 100
+
+[[variable]]
+name = "Done"
+kind = "knowledge"
+
+[[variable]]
+name = "Won"
+kind = "knowledge"
+
+[[decision]]
+name = "Flip"
+precondition = "Done == 0"
+
+  [[decision.outcome]]
+  name = "Head"
+  probability = 0.3
+  effects = { Heads = 1, Done = 1 }
+  delay = 2
+
+  [[decision.outcome]]
+  name = "Tail"
+  probability = 0.7
+  effects = { Done = 1 }
+  delay = TAIL_DELAY
+
+[[decision]]
+name = "Cash"
+precondition = "Heads == 1 and Won == 0"
+
+  [[decision.outcome]]
+  name = "Take"
+  probability = 1
+  effects = { Won = 1 }
+  delay = 1
+
+[[decision]]
+name = "Wait"
+precondition = "Done == 1 and (Heads == 0 or Won == 1)"
+
+  [[decision.outcome]]
+  name = "Idle"
+  probability = 1
+  delay = 1
+
+[[measure]]
+name = "Heads"
+value = "Heads"
+times = [0, 1, 2, 3, 4]
+
+[[measure]]
+name = "Score"
+value = "Heads + 2 * Won"
+times = [2, 3]
+)toml";
+  const support::TempDir dir;
+  auto write = [&](const std::string& name, const std::string& tailDelay) {
+    std::string text = model;
+    text.replace(text.find("TAIL_DELAY"), 10, tailDelay);
+    support::writeFile(dir.file(name), text);
+    return dir.file(name);
+  };
+  const std::string solve = support::program("attack_flow_solve");
+  const support::Result run = support::run(solve, {"--model", write("coin.toml", "2"), "--csv", "-"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  StudyResults results;
+  std::string error;
+  std::istringstream csv(run.out);
+  ASSERT_TRUE(ReadCsv(csv, &results, &error)) << error;
+  struct Expected {
+    const char* name;
+    double time, mean, variance;
+  };
+  const Expected expected[] = {{"Heads", 0, 0, 0},        {"Heads", 1, 0, 0},
+                               {"Heads", 2, 0.3, 0.21},   {"Heads", 3, 0.3, 0.21},
+                               {"Heads", 4, 0.3, 0.21},   {"Score", 2, 0.3, 0.21},
+                               {"Score", 3, 0.9, 1.89}};
+  ASSERT_EQ(results.nodes.size(), std::size(expected)) << run.out;
+  for (size_t i = 0; i < results.nodes.size(); i++) {
+    const NodeResult& r = results.nodes[i];
+    SCOPED_TRACE(r.name + " at " + std::to_string(r.time));
+    EXPECT_EQ(r.pvId, static_cast<int>(i));
+    EXPECT_EQ(r.name, expected[i].name);
+    EXPECT_EQ(r.time, expected[i].time);
+    EXPECT_NEAR(r.mean, expected[i].mean, kTolerance);
+    EXPECT_NEAR(r.variance, expected[i].variance, 1e-9);
+  }
+
+  const support::Result table = support::run(solve, {"--model", dir.file("coin.toml")});
+  ASSERT_EQ(table.exitCode, 0) << table.err;
+  EXPECT_TRUE(support::contains(table.out, "Score")) << table.out;
+
+  const support::Result refused = support::run(
+      solve, {"--model", write("random.toml", R"({ distribution = "exponential", rate = 0.5 })")});
+  EXPECT_EQ(refused.exitCode, solver::kExitUnsolvable);
+  EXPECT_TRUE(support::contains(refused.err, "cannot solve the model exactly")) << refused.err;
+  EXPECT_TRUE(support::contains(refused.err, "Tail")) << refused.err;
+  EXPECT_TRUE(refused.out.empty()) << refused.out;
 }
 
 }  // namespace

@@ -54,14 +54,15 @@
 #include <sstream>
 
 #include "base/BaseGroupClass.h"
+#include "base/List.h"
 #include "base/PostselectGroup.h"
 #include "distributions/DistributionDefinition.h"
 #include "distributions/LaggedFibonacci.h"
 #include "formalism/BaseKORVELAction.h"
 #include "rewards/InstantOfTime.h"
+#include "rewards/MeasureLayout.h"
 #include "rewards/PVModel.h"
 #include "rewards/PerformanceVariableNode.h"
-#include "simulator/SimulatorClass.h"
 
 namespace solver {
 
@@ -166,15 +167,8 @@ bool CheckDelaysDrawNothing(BaseActionClass* const* actions, int count, Scripted
 // ---- branch records ---------------------------------------------------------
 
 struct ExactSolver::Snapshot {
-  struct Scheduled {
-    int unit;
-    double firing;
-    double scheduled;
-  };
-  std::string state;
-  std::vector<Scheduled> events;  // by unit index
-  std::vector<int> reactivation;  // unit indices, in list order
-  std::vector<char> enabled;      // per formalism action
+  Scheduler::SavedSchedule schedule;  // the model's state and the schedule
+  std::vector<char> enabled;          // per formalism action
   std::vector<char> wasEnabled;
 };
 
@@ -207,21 +201,14 @@ struct ExactSolver::Accumulator {
 
 // ---- the solver -------------------------------------------------------------
 
-ExactSolver::ExactSolver(SimulatorClass& sim, SolveOptions options)
+ExactSolver::ExactSolver(Scheduler& sim, SolveOptions options)
     : sim_(sim), options_(options) {}
 
 ExactSolver::~ExactSolver() = default;
 
-int ExactSolver::UnitIndex(BaseActionClass* unit) const {
-  if (!unit || !unit->EventRecord || sim_.EventRecords.empty()) return -1;
-  std::ptrdiff_t i = unit->EventRecord - sim_.EventRecords.data();
-  if (i < 0 || i >= static_cast<std::ptrdiff_t>(units_.size()) || units_[i].unit != unit) return -1;
-  return static_cast<int>(i);
-}
-
 bool ExactSolver::Prepare(std::string* error) {
   PVModel* pv = sim_.pvModel;
-  if (!pv || !sim_.eventList || sim_.NumUnits <= 0) {
+  if (!sim_.Ready()) {
     *error = "the simulator is not set up (no reward model, units or event list)";
     return false;
   }
@@ -237,8 +224,13 @@ bool ExactSolver::Prepare(std::string* error) {
     slotOf[a] = s;
     return s;
   };
-  for (int i = 0; i < sim_.NumActions; i++)
-    if (auto* a = dynamic_cast<BaseKORVELAction*>(sim_.Actions[i])) slot(a);
+  // The actions as the driver lists them.
+  List<BaseActionClass> actionList;
+  pv->listActions(&actionList);
+  BaseActionClass** actions = actionList.getList();
+  const int numActions = actionList.getNumItems();
+  for (int i = 0; i < numActions; i++)
+    if (auto* a = dynamic_cast<BaseKORVELAction*>(actions[i])) slot(a);
 
   // Units: a formalism action firing itself, or a group that selects one of
   // its formalism actions when it fires.
@@ -247,7 +239,7 @@ bool ExactSolver::Prepare(std::string* error) {
     BaseGroupClass* g = sim_.Groups[i];
     Unit& u = units_[i];
     u.unit = g;
-    if (g->EventRecord != &sim_.EventRecords[i]) {
+    if (sim_.UnitIndex(g) != i) {
       *error = std::string("unit ") + g->getName() + " has no scheduling record of its own";
       return false;
     }
@@ -272,9 +264,9 @@ bool ExactSolver::Prepare(std::string* error) {
     }
   }
 
-  if (!CheckDelayKinds(sim_.Actions, sim_.NumActions, error)) return false;
+  if (!CheckDelayKinds(actions, numActions, error)) return false;
   if (!draws_) draws_ = std::make_unique<ScriptedDraws>();
-  if (!CheckDelaysDrawNothing(sim_.Actions, sim_.NumActions, draws_->generator(), error))
+  if (!CheckDelaysDrawNothing(actions, numActions, draws_->generator(), error))
     return false;
 
   // The observed nodes: instant-of-time nodes measuring a single instant.
@@ -317,25 +309,12 @@ bool ExactSolver::Prepare(std::string* error) {
   endTime_ = pv->getMaxStopTime();
   initialState_.assign(pv->StateSize() > 0 ? pv->StateSize() : 1, '\0');
   pv->CurrentState(&initialState_[0]);
-  if (!sim_.TemplateEvent) sim_.TemplateEvent = std::make_unique<Event>();
-  if (!sim_.PlaceholderAction) sim_.PlaceholderAction = std::make_unique<BaseActionClass>();
+  sim_.PrepareRun();
   return true;
 }
 
 void ExactSolver::Capture(Snapshot* s) {
-  PVModel* pv = sim_.pvModel;
-  s->state.assign(pv->StateSize() > 0 ? pv->StateSize() : 1, '\0');
-  pv->CurrentState(&s->state[0]);
-  s->events.clear();
-  EventList& list = *sim_.eventList;
-  for (int i = 0; i < list.Count(); i++) {
-    Event* e = list.At(i);
-    s->events.push_back({UnitIndex(e->Action), e->FiringTime, e->ScheduleTime});
-  }
-  std::sort(s->events.begin(), s->events.end(),
-            [](const Snapshot::Scheduled& a, const Snapshot::Scheduled& b) { return a.unit < b.unit; });
-  s->reactivation.clear();
-  for (BaseActionClass* u : sim_.ReactivationList) s->reactivation.push_back(UnitIndex(u));
+  sim_.Snapshot(&s->schedule);
   s->enabled.resize(formalismActions_.size());
   s->wasEnabled.resize(formalismActions_.size());
   for (size_t k = 0; k < formalismActions_.size(); k++) {
@@ -344,75 +323,32 @@ void ExactSolver::Capture(Snapshot* s) {
   }
 }
 
-void ExactSolver::ClearSchedule() {
-  sim_.eventList->ClearEventList();
-  for (BaseActionClass* u : sim_.ReactivationList) u->Reactivation = false;
-  sim_.ReactivationList.clear();
-  for (EventRecord& r : sim_.EventRecords) {
-    r.OffReactivationList = true;
-    r.ReactivationPos = {};
-  }
-}
-
 void ExactSolver::Restore(const Snapshot& s) {
-  sim_.pvModel->SetState(const_cast<char*>(s.state.data()));
-  ClearSchedule();
-  // The heap's arrangement may differ from the original one; it decides only
-  // the order in which ties are walked, never their probabilities.
-  for (const Snapshot::Scheduled& e : s.events) {
-    Event event(e.firing, e.scheduled, units_[e.unit].unit);
-    sim_.eventList->Insert(&event);
-  }
-  for (int i : s.reactivation) {
-    BaseActionClass* u = units_[i].unit;
-    sim_.ReactivationList.push_back(u);
-    u->EventRecord->ReactivationPos = std::prev(sim_.ReactivationList.end());
-    u->EventRecord->OffReactivationList = false;
-    u->Reactivation = true;
-  }
+  sim_.Restore(s.schedule);
   for (size_t k = 0; k < formalismActions_.size(); k++) {
     formalismActions_[k]->enabled = s.enabled[k] != 0;
     formalismActions_[k]->wasEnabled = s.wasEnabled[k] != 0;
   }
 }
 
-std::string ExactSolver::Key(const Snapshot& s) const {
+std::string ExactSolver::Key(const Snapshot& snapshot) const {
+  const Scheduler::SavedSchedule& s = snapshot.schedule;
   std::string key = s.state;
   appendBytes(&key, static_cast<int>(s.events.size()));
-  for (const Snapshot::Scheduled& e : s.events) {
+  for (const Scheduler::SavedSchedule::Scheduled& e : s.events) {
     appendBytes(&key, e.unit);
     appendBytes(&key, e.firing);
   }
   appendBytes(&key, static_cast<int>(s.reactivation.size()));
   for (int u : s.reactivation) appendBytes(&key, u);
   if (options_.keyAllHiddenFlags) {
-    key.append(s.enabled.begin(), s.enabled.end());
-    key.append(s.wasEnabled.begin(), s.wasEnabled.end());
+    key.append(snapshot.enabled.begin(), snapshot.enabled.end());
+    key.append(snapshot.wasEnabled.begin(), snapshot.wasEnabled.end());
   } else {
-    for (const Snapshot::Scheduled& e : s.events)
-      for (int k : units_[e.unit].flagSlots) key.push_back(s.enabled[k]);
+    for (const Scheduler::SavedSchedule::Scheduled& e : s.events)
+      for (int k : units_[e.unit].flagSlots) key.push_back(snapshot.enabled[k]);
   }
   return key;
-}
-
-std::vector<int> ExactSolver::HeadTies() const {
-  // The events equal to the head in time and rank, in the order in which
-  // the event list itself collects them (a node, then its tied left
-  // subtree, then its tied right subtree).
-  std::vector<int> ties;
-  const EventList& list = *sim_.eventList;
-  if (list.Count() == 0) return ties;
-  const Event* head = list.At(0);
-  const int rank = head->Action->Rank();
-  std::function<void(int)> visit = [&](int i) {
-    ties.push_back(i);
-    for (int child : {2 * i + 1, 2 * i + 2})
-      if (child < list.Count() && list.At(child)->FiringTime == head->FiringTime &&
-          list.At(child)->Action->Rank() == rank)
-        visit(child);
-  };
-  visit(0);
-  return ties;
 }
 
 void ExactSolver::Observe(double probability, double from, double to) {
@@ -433,16 +369,16 @@ bool ExactSolver::Settle(double probability, double now, std::map<double, Bucket
   Branch branch;
   branch.probability = probability;
   Capture(&branch.snapshot);
-  const EventList& list = *sim_.eventList;
-  if (list.Count() == 0) {
+  const Event* head = sim_.NextEvent();
+  if (!head) {
     Observe(probability, now, HUGE_VAL);
     finishedMass_ += probability;
     stats_.finished++;
     return true;
   }
-  double next = list.At(0)->FiringTime;
+  double next = head->FiringTime;
   if (std::isnan(next) || next < now) {
-    *error = std::string("unit ") + list.At(0)->Action->getName() + " is scheduled at " +
+    *error = std::string("unit ") + head->Action->getName() + " is scheduled at " +
              describeTime(next) + ", before the current time " + describeTime(now);
     return false;
   }
@@ -472,23 +408,20 @@ bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool ti
   // The event: EventList::Earliest itself picks it, steered by the uniform.
   g.Reset();
   if (tieScripted) g.Script(tieU);
-  Event** slot = sim_.eventList->Earliest();
-  if (!slot || (*slot)->Action != units_[unit].unit || g.Draws() != (tieScripted ? 1 : 0)) {
+  if (!sim_.TakeEarliest() || sim_.CurrentAction != units_[unit].unit ||
+      g.Draws() != (tieScripted ? 1 : 0)) {
     *error = std::string("the event list did not pick the event of unit ") +
              units_[unit].unit->getName() + " when steered to it";
     return false;
   }
-  const double now = (*slot)->FiringTime;
-  sim_.CurrentEvent = slot;
-  sim_.CurrentTime = now;
-  sim_.CurrentAction = (*slot)->Action;
+  const double now = sim_.CurrentTime;
 
   // The firing: the group's own selection picks the member, steered by the
   // uniform; the driver's step does the rest.
   g.Reset();
   if (member) g.Script(memberU);
   sim_.SimStep();
-  int expected = (member ? 1 : 0) + (HeadTies().size() >= 2 ? 1 : 0);
+  int expected = (member ? 1 : 0) + (sim_.HeadTies().size() >= 2 ? 1 : 0);
   BaseActionClass* intended = member ? member : units_[unit].unit;
   if (g.Draws() != expected) {
     *error = std::string("firing ") + intended->getName() + " at " + describeTime(now) + " drew " +
@@ -509,14 +442,13 @@ bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool ti
 bool ExactSolver::Expand(const Branch& branch, double time, std::map<double, Bucket>& pending,
                          std::string* error) {
   Restore(branch.snapshot);
-  std::vector<int> ties = HeadTies();
-  if (ties.empty() || sim_.eventList->At(0)->FiringTime != time) {
+  // The tied events with their probabilities and steering uniforms, as the
+  // event list's own pick weighs them.
+  const std::vector<Scheduler::Tie> ties = sim_.HeadTies();
+  if (ties.empty() || sim_.NextEvent()->FiringTime != time) {
     *error = "a branch waiting for time " + describeTime(time) + " has no event due then";
     return false;
   }
-
-  // The tied events with their probabilities and steering uniforms, weights
-  // summed in the order in which the event list sums them.
   struct Choice {
     int unit;
     double probability;
@@ -524,36 +456,15 @@ bool ExactSolver::Expand(const Branch& branch, double time, std::map<double, Buc
   };
   std::vector<Choice> events;
   const bool tie = ties.size() >= 2;
-  if (!tie) {
-    events.push_back({UnitIndex(sim_.eventList->At(0)->Action), 1.0, 0.0});
-  } else {
-    std::vector<double> w;
-    double total = 0.0;
-    for (int i : ties) {
-      BaseActionClass* a = sim_.eventList->At(i)->Action;
-      double wi = a->Weight();
-      if (!(wi >= 0.0) || std::isinf(wi)) {
-        *error = std::string("the event of unit ") + a->getName() + " has the weight " +
-                 describeTime(wi) + " in a tie";
-        return false;
-      }
-      w.push_back(wi);
-      total += wi;
-    }
-    if (total <= 0.0) {
-      // No weight at all: the event list takes the first tied event.
-      events.push_back({UnitIndex(sim_.eventList->At(ties[0])->Action), 1.0, 0.5});
-    } else {
-      double running = 0.0;
-      for (size_t k = 0; k < ties.size(); k++) {
-        double low = running;
-        running += w[k];
-        if (w[k] > 0.0)
-          events.push_back(
-              {UnitIndex(sim_.eventList->At(ties[k])->Action), w[k] / total, (low + running) / 2 / total});
-      }
+  for (const Scheduler::Tie& t : ties) {
+    if (tie && (!(t.weight >= 0.0) || std::isinf(t.weight))) {
+      *error = std::string("the event of unit ") + t.unit->getName() + " has the weight " +
+               describeTime(t.weight) + " in a tie";
+      return false;
     }
   }
+  for (const Scheduler::Tie& t : ties)
+    if (t.probability > 0.0) events.push_back({sim_.UnitIndex(t.unit), t.probability, t.uniform});
 
   for (const Choice& e : events) {
     if (e.unit < 0) {
@@ -612,10 +523,7 @@ bool ExactSolver::Explore(std::string* error) {
   std::map<double, Bucket> pending;
 
   // The start of a replication, as the terminating loop makes it.
-  sim_.CurrentTime = 0.0;
-  sim_.eventList->ClearEventList();
-  for (BaseActionClass* u : sim_.ReactivationList) u->Reactivation = false;
-  sim_.ReactivationList.clear();
+  sim_.ResetSchedule();
   g.Reset();
   sim_.GenerateInitialEnabledList();
   if (sim_.GenerateCompleteEventList() != 0) {
@@ -626,7 +534,6 @@ bool ExactSolver::Explore(std::string* error) {
     *error = "building the initial event list drew random numbers";
     return false;
   }
-  sim_.FiredAction = sim_.PlaceholderAction.get();
   if (!Settle(1.0, 0.0, pending, error)) return false;
 
   double lastTime = 0.0;
@@ -671,14 +578,15 @@ bool ExactSolver::Explore(std::string* error) {
 
 void ExactSolver::Finish() {
   // Back to the initial situation, as between two replications.
-  PVModel* pv = sim_.pvModel;
-  if (!initialState_.empty()) pv->SetState(&initialState_[0]);
-  ClearSchedule();
-  pv->PVReset();
-  sim_.CurrentTime = 0.0;
-  sim_.CurrentEvent = nullptr;
-  sim_.CurrentAction = nullptr;
-  sim_.FiredAction = nullptr;
+  Scheduler::SavedSchedule initial;
+  sim_.Snapshot(&initial);
+  if (!initialState_.empty()) initial.state = initialState_;
+  initial.time = 0.0;
+  initial.events.clear();
+  initial.reactivation.clear();
+  sim_.Restore(initial);
+  sim_.pvModel->PVReset();
+  sim_.ReleaseRun();
   if (draws_) draws_->generator().Reset();
 }
 
@@ -687,25 +595,26 @@ bool ExactSolver::Solve(StudyResults* results, std::string* error) {
   finishedMass_ = 0.0;
   initialState_.clear();
   if (!Prepare(error)) {
-    if (sim_.pvModel && sim_.eventList) Finish();
+    if (sim_.Ready()) Finish();
     return false;
   }
   bool ok = Explore(error);
   Finish();
   if (!ok) return false;
 
-  PVModel* pv = sim_.pvModel;
+  // The nodes as the model describes its measures: names and instants.
+  const MeasureLayout layout = sim_.pvModel->Measures();
   results->nodes.clear();
   results->replications = 0;
   results->complete = true;
   results->method = "exact";
-  stats_.coverage.assign(pv->getNumPVs(), 0.0);
-  for (int i = 0; i < pv->getNumPVs(); i++) {
-    PerformanceVariableNode* node = pv->getNode(i);
+  stats_.coverage.assign(layout.numNodes, 0.0);
+  for (int i = 0; i < layout.numNodes; i++) {
+    const MeasureLayout::Node& node = layout.nodes[i];
     NodeResult r;
     r.pvId = i;
-    r.name = node->getName();
-    r.time = node->StartTime;
+    r.name = node.name;
+    r.time = node.time;
     r.n = 0;
     r.mean = sums_[i].value.value();
     // E[X^2] - E[X]^2; a rounding residue below zero is no variance.

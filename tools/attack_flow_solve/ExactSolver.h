@@ -6,8 +6,8 @@
 // a group choosing the member that fires, and the event list choosing among
 // simultaneous events of equal rank. Up to the end time a run is therefore a
 // finite tree of such choices. The solver walks that tree with the driver's
-// own step (SimulatorClass::SimStep) on the driver's own model, event list
-// and connectivity lists: at each choice it installs a scripted uniform that
+// own step (Scheduler::SimStep) on the driver's own model, event list and
+// connectivity lists: at each choice it installs a scripted uniform that
 // makes the framework's selection code pick the member (or event) of one
 // branch, and weighs the branch with that member's share of the total weight.
 // Branches that reach the same state and schedule at the same time are
@@ -25,13 +25,13 @@
 
 #include "distributions/RandomNumberGenerator.h"
 #include "results/Results.h"
+#include "simulator/Scheduler.h"
 
 class BaseActionClass;
 class BaseGroupClass;
 class BaseKORVELAction;
 class PerformanceVariableNode;
 class PerformanceVariableWorker;
-class SimulatorClass;
 
 namespace solver {
 
@@ -111,8 +111,8 @@ struct SolveStats {
 
 class ExactSolver {
  public:
-  // The simulator must be fully set up (its constructor done) and not run.
-  explicit ExactSolver(SimulatorClass& sim, SolveOptions options = SolveOptions());
+  // The driver's schedule; the driver must be fully set up and not run.
+  explicit ExactSolver(Scheduler& sim, SolveOptions options = SolveOptions());
   ~ExactSolver();
   ExactSolver(const ExactSolver&) = delete;
   ExactSolver& operator=(const ExactSolver&) = delete;
@@ -144,19 +144,13 @@ class ExactSolver {
   bool Settle(double probability, double now, std::map<double, Bucket>& pending,
               std::string* error);
   void Capture(Snapshot* s);
-  // Empties the event list and takes every action off the reactivation list.
-  void ClearSchedule();
   void Restore(const Snapshot& s);
   std::string Key(const Snapshot& s) const;
-  // Tied events at the head of the event list, in the order the list walks
-  // them; heap indices.
-  std::vector<int> HeadTies() const;
   // Credits the current state to the nodes whose instant lies in [from, to).
   void Observe(double probability, double from, double to);
-  int UnitIndex(BaseActionClass* unit) const;
   void Finish();
 
-  SimulatorClass& sim_;
+  Scheduler& sim_;
   SolveOptions options_;
   std::unique_ptr<ScriptedDraws> draws_;
   std::vector<Unit> units_;

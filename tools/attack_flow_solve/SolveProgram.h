@@ -24,6 +24,7 @@ struct ProgramOptions {
   std::string csvPath;  // "-" for standard output
   bool json = false;
   std::string jsonPath;
+  std::string modelPath;  // a model file; empty: the built-in attack_flow
 };
 
 // kExitSolved when the options are good; kExitBadOptions with a message
@@ -32,9 +33,12 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
 void PrintUsage(std::ostream& out);
 
 // The driver with the study, reward model, model, units, connectivity and
-// event list set up exactly as for a terminating simulation; its progress
-// lines are kept off standard output. Only one may exist per process.
-std::unique_ptr<SimulatorClass> BuildSimulator();
+// event list set up exactly as for a terminating simulation of the model
+// file (the built-in attack_flow when empty); its progress lines are kept
+// off standard output. Null when the model cannot be set up (its problems
+// on standard error, the driver's exit status in *exitStatus).
+std::unique_ptr<SimulatorClass> BuildSimulator(const std::string& modelPath = std::string(),
+                                               int* exitStatus = nullptr);
 // Destroys it, again without progress lines.
 void DestroySimulator(std::unique_ptr<SimulatorClass>& sim);
 
