@@ -23,9 +23,10 @@ grep -q "^Initial decision: Reconnaissance" check.txt
 # A name with its extension, and a short run with the installed program.
 "$prefix/bin/attack_flow_sim" -M industrial_control.toml -N 20 -a out.txt > run.txt
 grep -q "^#META_DATA,BATCHES=20$" out.txt
-# A name that is neither a file nor an installed model is reported as given.
+# A name that is neither a compiled model, a file nor an installed model is
+# reported as given, with the compiled models' names.
 if "$prefix/bin/attack_flow_sim" -M nosuchmodel -K > /dev/null 2> err.txt; then
   echo "an unknown model was accepted"; exit 1
 fi
-grep -q "^nosuchmodel: cannot read the model file$" err.txt
+grep -q "^ERROR: no model named nosuchmodel: the compiled models are attack_flow," err.txt
 echo "installed and ran"
