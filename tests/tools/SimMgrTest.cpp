@@ -668,7 +668,7 @@ TEST(SimMgrProgram, OneStudyAtATimeWritesIntoABinDirectory) {
 TEST(SimMgrProgram, WarnsAboutAStoppedSimulatorAndDropsItWhenAsked) {
   const support::TempDir dir;
   support::Background study(dir.path(),
-                            {"--jobs", "2", "--half-width", "1e-6", "--stall-warning", "1", "--drop-stalled", "3",
+                            {"--jobs", "2", "--half-width", "1e-6", "--stall-warning", "1", "--drop-stalled", "6",
                              "--bin-dir", dir.file("bin"), "--out", dir.file("r"), "--", "-N", "20000"},
                             kSimMgr, support::Options{{}, "", true});
   const std::string tag = "simulator 1 (pid ";
@@ -701,7 +701,7 @@ TEST(SimMgrProgram, WarnsAboutAStoppedSimulatorAndDropsItWhenAsked) {
   for (size_t p = out.find(self + "sends again"); p != std::string::npos; p = out.find(self + "sends again", p + 1))
     resumed++;
   EXPECT_EQ(warnings, resumed + 1) << "one warning per stall\n" << out;
-  EXPECT_TRUE(contains(out, self + "sent no packet for") && contains(out, "(--drop-stalled 3); dropping")) << out;
+  EXPECT_TRUE(contains(out, self + "sent no packet for") && contains(out, "(--drop-stalled 6); dropping")) << out;
   EXPECT_TRUE(contains(out, "Stopped: the simulators finished their runs")) << out;
   const StudyResults r = ReadResults(dir.file("r"));
   EXPECT_TRUE(r.complete);
