@@ -470,7 +470,9 @@ void Loader::LoadStudy(const toml::node& n) {
   }();
   // Which factor varies each global (directly or through a profile).
   std::map<int, std::string> variedBy;
+  // (One factor at a time never combines two factors.)
   auto claim = [&](int global, const std::string& who, SourcePlace where) {
+    if (combine == "one_at_a_time") return;
     auto [it, fresh] = variedBy.emplace(global, who);
     if (!fresh)
       Error(where, who + " sets " + Quoted(d_->globals[global].name) + ", which " + it->second +
@@ -674,7 +676,7 @@ void Loader::LoadStudy(const toml::node& n) {
   }
   if (tooMany || d_->experiments.size() > kMaxExperiments)
     Error(at, "[study] has more than 65536 experiments");
-  if (!factors.empty() || t->get("experiment")) {
+  if (t->get("factor") || t->get("experiment")) {
     if (d_->globals.empty()) Error(at, "[study] has experiments but the model has no globals");
   } else {
     Error(at, "[study] needs a 'factor' or an 'experiment'");
