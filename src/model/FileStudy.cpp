@@ -129,6 +129,9 @@ void FileStudy::PrintSummary(std::ostream& out) {
       << "Groups: " << model.numGroups() << "\n"
       << "Measures: " << d.measures.size() << "\n"
       << "Nodes: " << d.numNodes() << "\n";
+  if (!d.globals.empty())
+    out << "Globals: " << d.globals.size() << " (the decision below under their defaults); experiments: " << NumExps
+        << "\n";
   Step* best = nullptr;
   double payoff = 0, cost = 0, detection = 0;
   model.exploreStateSpace(model.planningHorizon, &best, &payoff, &cost, &detection);
