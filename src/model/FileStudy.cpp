@@ -130,8 +130,8 @@ void FileStudy::PrintSummary(std::ostream& out) {
       << "Measures: " << d.measures.size() << "\n"
       << "Nodes: " << d.numNodes() << "\n";
   if (!d.globals.empty())
-    out << "Globals: " << d.globals.size() << " (the decision below under their defaults); experiments: " << NumExps
-        << "\n";
+    out << "Globals: " << d.globals.size()
+        << " (the decision below under their defaults); experiments: " << NumExps << "\n";
   Step* best = nullptr;
   double payoff = 0, cost = 0, detection = 0;
   model.exploreStateSpace(model.planningHorizon, &best, &payoff, &cost, &detection);

@@ -158,7 +158,8 @@ bool GlobalValueFits(GlobalType type, double v, std::string* problem) {
     case GlobalType::kChar: return integer(-128, 127, "-128 to 127 (or one character)");
     case GlobalType::kShort: return integer(-32768, 32767, "-32768 to 32767");
     case GlobalType::kInt:
-    case GlobalType::kLong: return integer(-2147483648.0, 2147483647.0, "-2147483648 to 2147483647");
+    case GlobalType::kLong:
+      return integer(-2147483648.0, 2147483647.0, "-2147483648 to 2147483647");
     case GlobalType::kFloat:
       if (std::isfinite(v) && std::fabs(v) <= std::numeric_limits<float>::max()) return true;
       *problem = "it must be a finite number within the range of float";
@@ -236,22 +237,26 @@ bool ResolveNumbers(const ModelDescription& d, const std::vector<double>& global
       ok = false;
     }
     out->initial[i] = s;
-    if (v.kind == VariableKind::kGoal) out->payoff[i] = value(v.payoffFormula, v.payoff, "'payoff' " + owner);
+    if (v.kind == VariableKind::kGoal)
+      out->payoff[i] = value(v.payoffFormula, v.payoff, "'payoff' " + owner);
   }
   const AdversaryDescription& a = d.adversary;
   AdversaryDescription& r = out->adversary;
   r = a;
   const std::string owner = " of [adversary]";
   r.costWeight = value(a.costWeightFormula, a.costWeight, "'cost_weight'" + owner);
-  r.detectionWeight = value(a.detectionWeightFormula, a.detectionWeight, "'detection_weight'" + owner);
+  r.detectionWeight =
+      value(a.detectionWeightFormula, a.detectionWeight, "'detection_weight'" + owner);
   r.payoffWeight = value(a.payoffWeightFormula, a.payoffWeight, "'payoff_weight'" + owner);
   r.costDiscount = value(a.costDiscountFormula, a.costDiscount, "'cost_discount'" + owner);
   r.payoffDiscount = value(a.payoffDiscountFormula, a.payoffDiscount, "'payoff_discount'" + owner);
   r.detectionDiscount =
       value(a.detectionDiscountFormula, a.detectionDiscount, "'detection_discount'" + owner);
-  const double horizon = value(a.planningHorizonFormula, a.planningHorizon, "'planning_horizon'" + owner);
+  const double horizon =
+      value(a.planningHorizonFormula, a.planningHorizon, "'planning_horizon'" + owner);
   if (ok && !(horizon == std::floor(horizon) && horizon >= 1 && horizon <= 50)) {
-    *problem = "'planning_horizon'" + owner + " is " + GlobalValueText(GlobalType::kDouble, horizon) +
+    *problem = "'planning_horizon'" + owner + " is " +
+               GlobalValueText(GlobalType::kDouble, horizon) +
                "; it must be an integer from 1 to 50";
     *at = a.planningHorizonFormula.at;
     ok = false;

@@ -3,6 +3,7 @@
 // fills the description.
 #include "model/ModelFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -10,7 +11,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <algorithm>
 #include <set>
 #include <sstream>
 #include <toml++/toml.h>
@@ -501,7 +501,8 @@ void Loader::LoadStudy(const toml::node& n) {
               return;
             }
             for (const toml::node& e : *names) {
-              auto it = e.is_string() ? profileIndex_.find(e.as_string()->get()) : profileIndex_.end();
+              auto it = e.is_string() ? profileIndex_.find(e.as_string()->get())
+                                      : profileIndex_.end();
               if (it == profileIndex_.end()) {
                 Error(PlaceOf(e.source()), "unknown profile " +
                                                (e.is_string() ? Quoted(e.as_string()->get()) : "") +
@@ -533,7 +534,8 @@ void Loader::LoadStudy(const toml::node& n) {
           if (const toml::node* values = f.get("values")) {
             const toml::array* list = values->as_array();
             if (!list || list->empty()) {
-              Error(PlaceOf(values->source()), "'values' of " + what + " must be a non-empty array");
+              Error(PlaceOf(values->source()),
+                    "'values' of " + what + " must be a non-empty array");
               return;
             }
             for (const toml::node& e : *list) {
@@ -746,7 +748,8 @@ void Loader::LoadVariables(const toml::node& n) {
         if (const toml::node* i = t.get("initial")) {
           if (i->is_string())
             FormulaOf(*i, "'initial' of " + owner, &v.initialFormula);
-          else if (!i->is_integer() || i->as_integer()->get() < -32768 || i->as_integer()->get() > 32767)
+          else if (!i->is_integer() || i->as_integer()->get() < -32768 ||
+                   i->as_integer()->get() > 32767)
             Error(PlaceOf(i->source()),
                   "'initial' of " + owner + " must be an integer from -32768 to 32767");
           else
@@ -1284,8 +1287,9 @@ bool Loader::Load() {
   }
   d_->path = path_;
   SourcePlace top{1, 1};
-  CheckFields(root, {"format", "name", "description", "adversary", "variable", "decision", "measure",
-                     "global", "profile", "study"},
+  CheckFields(root,
+              {"format", "name", "description", "adversary", "variable", "decision", "measure",
+               "global", "profile", "study"},
               "the model");
   if (const toml::node* f = Field(root, "format", true, "the model", top)) {
     if (!f->is_integer() || f->as_integer()->get() != 1)
