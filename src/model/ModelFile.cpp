@@ -161,6 +161,7 @@ class Loader {
   // depend on the state: each reports its problem with the given suffix
   // (naming the experiment) and returns whether it found one.
   std::vector<double> globalValues_;
+  std::vector<double> skillValues_;  // per variable
   std::vector<std::function<bool(const std::string&)>> checks_;
   std::vector<std::unique_ptr<Expression>> checked_;
 };
@@ -1121,8 +1122,33 @@ void Loader::CheckFormulas() {
   for (size_t i = 0; i < values.size(); i++) pointers[i] = &values[i];
   globalValues_.clear();
   for (const GlobalDescription& g : d_->globals) globalValues_.push_back(g.value);
+  // The numbers under the defaults become the description's own.
+  ResolvedNumbers numbers;
+  std::string problem;
+  SourcePlace at;
+  if (!ResolveNumbers(*d_, globalValues_, &numbers, &problem, &at)) {
+    Error(at, problem);
+    return;
+  }
+  for (size_t i = 0; i < d_->variables.size(); i++) {
+    d_->variables[i].initial = numbers.initial[i];
+    d_->variables[i].payoff = numbers.payoff[i];
+  }
+  d_->adversary = numbers.adversary;
+  // A skill whose initial value is a formula of globals is read, like the
+  // globals, from storage that each experiment's values fill.
+  skillValues_.assign(d_->variables.size(), 0.0);
   SymbolTable symbols;
-  AddVariableSymbols(*d_, pointers.data(), &symbols);
+  for (size_t i = 0; i < d_->variables.size(); i++) {
+    const VariableDescription& v = d_->variables[i];
+    skillValues_[i] = v.initial;
+    if (v.kind != VariableKind::kSkill)
+      symbols.AddStateVariable(v.name, &pointers[i]);
+    else if (v.initialFormula.text.empty())
+      symbols.AddConstant(v.name, v.initial);
+    else
+      symbols.AddGlobal(v.name, &skillValues_[i]);
+  }
   AddGlobalSymbols(*d_, globalValues_.data(), false, &symbols);
   SymbolTable utility;
   utility.AddArgument("x", 0);
@@ -1239,19 +1265,9 @@ void Loader::CheckFormulas() {
 }
 
 void Loader::CheckExperiments() {
-  // The numbers under the defaults become the description's own.
   ResolvedNumbers numbers;
   std::string problem;
   SourcePlace at;
-  if (!ResolveNumbers(*d_, globalValues_, &numbers, &problem, &at)) {
-    Error(at, problem);
-    return;
-  }
-  for (size_t i = 0; i < d_->variables.size(); i++) {
-    d_->variables[i].initial = numbers.initial[i];
-    d_->variables[i].payoff = numbers.payoff[i];
-  }
-  d_->adversary = numbers.adversary;
   // Each problem is reported under the first experiment that has it.
   std::vector<bool> reported(checks_.size(), false);
   bool numbersReported = false;
@@ -1262,6 +1278,8 @@ void Loader::CheckExperiments() {
     if (!ResolveNumbers(*d_, experiment.values, &numbers, &problem, &at)) {
       Error(at, problem + suffix);
       numbersReported = true;
+    } else {
+      for (size_t i = 0; i < numbers.initial.size(); i++) skillValues_[i] = numbers.initial[i];
     }
     // In place: the checks' formulas read this storage.
     std::copy(experiment.values.begin(), experiment.values.end(), globalValues_.begin());
