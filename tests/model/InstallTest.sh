@@ -27,5 +27,5 @@ grep -q "^#META_DATA,BATCHES=20$" out.txt
 if "$prefix/bin/attack_flow_sim" -M nosuchmodel -K > /dev/null 2> err.txt; then
   echo "an unknown model was accepted"; exit 1
 fi
-grep -q "^nosuchmodel: cannot read the model file$" err.txt
+grep -q "^ERROR: no model named nosuchmodel: the compiled models are attack_flow," err.txt
 echo "installed and ran"
