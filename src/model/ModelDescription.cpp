@@ -182,12 +182,17 @@ std::string GlobalValueText(GlobalType type, double v) {
     const char c = static_cast<char>(static_cast<int>(v));
     if (std::isprint(static_cast<unsigned char>(c))) return std::string(1, c);
   }
-  if (type == GlobalType::kFloat) {
+  if (type == GlobalType::kFloat && !(v == std::floor(v) && std::fabs(v) < 1e15)) {
     const float f = static_cast<float>(v);
     for (int precision = 1; precision <= 9; precision++) {
       std::snprintf(buffer, sizeof buffer, "%.*g", precision, static_cast<double>(f));
       if (std::strtof(buffer, nullptr) == f) break;
     }
+    return buffer;
+  }
+  // Whole numbers in full (100, not 1e+02).
+  if (v == std::floor(v) && std::fabs(v) < 1e15) {
+    std::snprintf(buffer, sizeof buffer, "%.0f", v);
     return buffer;
   }
   for (int precision = 1; precision <= 17; precision++) {

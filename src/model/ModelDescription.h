@@ -201,7 +201,8 @@ bool GlobalTypeNamed(const std::string& name, GlobalType* type);
 bool GlobalValueFits(GlobalType type, double v, std::string* problem);
 // v as a variable of the type holds it (a float rounded to float).
 double GlobalValueStored(GlobalType type, double v);
-// The shortest text that reads back as v (a char as its character).
+// The shortest text that reads back as v (a char as its character, a whole
+// number below 1e15 in full).
 std::string GlobalValueText(GlobalType type, double v);
 
 // The numbers of a model that may be formulas of its global variables,

@@ -109,9 +109,11 @@ TEST(StudyFile, ExperimentsAreEnumeratedAsDocumented) {
       "[study]\ncombine = \"one_at_a_time\"\n"
       "[[study.factor]]\nglobal = \"wary\"\nvalues = [0.25, 1e-3]\n"
       "[[study.factor]]\nprofiles = [\"calm\"]\n"
-      "[[study.factor]]\nglobal = \"level\"\nrange = { from = 1, to = 5, step = 2 }\n");
-  EXPECT_EQ(Names(oat), (std::vector<std::string>{"wary=0.25", "wary=0.001", "profile=calm",
-                                                  "level=1", "level=3", "level=5"}));
+      "[[study.factor]]\nglobal = \"level\"\nrange = { from = 1, to = 5, step = 2 }\n"
+      "[[study.factor]]\nglobal = \"level\"\nvalues = [100, 16000]\n");
+  EXPECT_EQ(Names(oat),
+            (std::vector<std::string>{"wary=0.25", "wary=0.001", "profile=calm", "level=1",
+                                      "level=3", "level=5", "level=100", "level=16000"}));
   EXPECT_EQ(oat.experiments[1].values,
             (std::vector<double>{0.001, 3, 'a', 0, static_cast<double>(0.1f)}));
   EXPECT_EQ(oat.experiments[2].values,
