@@ -1,6 +1,7 @@
 // attack_flow compiled against attack_flow read from models/attack_flow.toml:
 // whole replications (with their observations and the reset that follows),
-// as replications per second of each, in one run.
+// as replications per second of each, in one run; and a model file with
+// global variables.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -48,6 +49,13 @@ void BM_FileModel(benchmark::State& state) {
   Replications(state, {"bench", "-N", "1", "-M", TARVEX_SOURCE_DIR "/models/attack_flow.toml"});
 }
 BENCHMARK(BM_FileModel);
+
+// enterprise's experiment 0 (its globals folded into its formulas).
+void BM_FileModelWithGlobals(benchmark::State& state) {
+  Replications(state, {"bench", "-N", "1", "-e", "0", "-M",
+                       TARVEX_SOURCE_DIR "/models/enterprise.toml"});
+}
+BENCHMARK(BM_FileModelWithGlobals);
 
 }  // namespace
 

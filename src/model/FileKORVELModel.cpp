@@ -99,11 +99,28 @@ BaseActionClass* FileDecision::Fire() {
 // ---- the model --------------------------------------------------------------
 
 FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> description,
-                                 FaultHandler onFault)
+                                 FaultHandler onFault, const std::vector<double>& globals)
     : description_(std::move(description)), onFault_(std::move(onFault)) {
   const ModelDescription& d = *description_;
   const int numDecisions = static_cast<int>(d.decisions.size());
   const int numVariables = static_cast<int>(d.variables.size());
+  if (globals.size() == d.globals.size()) {
+    globals_ = globals;
+  } else {
+    for (const GlobalDescription& g : d.globals) globals_.push_back(g.value);
+  }
+  // The numbers that may be formulas of the globals: the loader checked
+  // them under the defaults and every experiment, so only an override can
+  // make them unusable.
+  ResolvedNumbers numbers;
+  if (!ResolveGlobals(&numbers)) {
+    numbers.initial.clear();
+    for (const VariableDescription& v : d.variables) {
+      numbers.initial.push_back(v.initial);
+      numbers.payoff.push_back(v.payoff);
+    }
+    numbers.adversary = d.adversary;
+  }
 
   // The steps, decision by decision, then the decisions, then the groups:
   // the order in which the compiled models make them (it fixes the actions'
@@ -165,13 +182,14 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
   for (const VariableDescription& v : d.variables) {
     KORVELStateVariable* sv = nullptr;
     const char* name = v.name.c_str();
+    const short initial = numbers.initial[variables_.size()];
     switch (v.kind) {
-      case VariableKind::kAccess: sv = new Access(name, v.initial); break;
-      case VariableKind::kKnowledge: sv = new Knowledge(name, v.initial); break;
-      case VariableKind::kSkill: sv = new Skill(name, v.initial); break;
+      case VariableKind::kAccess: sv = new Access(name, initial); break;
+      case VariableKind::kKnowledge: sv = new Knowledge(name, initial); break;
+      case VariableKind::kSkill: sv = new Skill(name, initial); break;
       case VariableKind::kGoal: {
-        auto* goal = new Goal(name, v.initial);
-        goal->payoff = v.payoff;
+        auto* goal = new Goal(name, initial);
+        goal->payoff = numbers.payoff[variables_.size()];
         goalList.push_back(goal);
         sv = goal;
         break;
@@ -203,14 +221,7 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
              groups.data(), numDecisions, stepsPerDecision.data(), flatSteps.data(),
              static_cast<int>(goalList.size()), goalList.data());
 
-  const AdversaryDescription& a = d.adversary;
-  costWeight = a.costWeight;
-  detectionWeight = a.detectionWeight;
-  payoffWeight = a.payoffWeight;
-  costDiscount = a.costDiscount;
-  payoffDiscount = a.payoffDiscount;
-  detectionDiscount = a.detectionDiscount;
-  planningHorizon = a.planningHorizon;
+  SetParameters(numbers);
   for (int i = 0; i < numDecisions; i++) {
     decisions_[i]->assignSVs(makeDecision, chosen[i], weights[i]);
     for (size_t o = 0; o < d.decisions[i].outcomes.size(); o++) {
@@ -232,10 +243,56 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
   // The formulas, compiled against the model's own variables.
   values_.reset(new short*[numVariables > 0 ? numVariables : 1]);
   for (int i = 0; i < numVariables; i++) variables_[i]->registerPointer(&values_[i]);
+  firstStepOf_ = firstStepOf;
+  CompileFormulas(numbers.initial);
+
+  recalculateAdversaryDecisionWeights();
+}
+
+bool FileKORVELModel::ResolveGlobals(ResolvedNumbers* numbers) {
+  std::string problem;
+  SourcePlace at;
+  if (ResolveNumbers(*description_, globals_, numbers, &problem, &at)) return true;
+  Fault(problem);
+  return false;
+}
+
+void FileKORVELModel::SetParameters(const ResolvedNumbers& numbers) {
+  const AdversaryDescription& a = numbers.adversary;
+  costWeight = a.costWeight;
+  detectionWeight = a.detectionWeight;
+  payoffWeight = a.payoffWeight;
+  costDiscount = a.costDiscount;
+  payoffDiscount = a.payoffDiscount;
+  detectionDiscount = a.detectionDiscount;
+  planningHorizon = a.planningHorizon;
+  for (size_t i = 0; i < variables_.size(); i++)
+    if (description_->variables[i].kind == VariableKind::kGoal)
+      static_cast<Goal*>(variables_[i])->payoff = numbers.payoff[i];
+}
+
+void FileKORVELModel::SetGlobalValues(const std::vector<double>& values) {
+  if (values.size() != globals_.size()) return;
+  globals_ = values;
+  ResolvedNumbers numbers;
+  if (!ResolveGlobals(&numbers)) return;
+  SetParameters(numbers);
+  CompileFormulas(numbers.initial);
+  ParametersChanged();
+}
+
+void FileKORVELModel::CompileFormulas(const std::vector<short>& initials) {
+  const ModelDescription& d = *description_;
+  const AdversaryDescription& a = d.adversary;
+  const int numDecisions = static_cast<int>(d.decisions.size());
+  // Globals (and skills) are constants of the model: folded into the
+  // formulas, which then cost what formulas of numbers cost.
   SymbolTable symbols;
-  AddVariableSymbols(d, values_.get(), &symbols);
+  AddVariableSymbols(d, values_.get(), &symbols, initials.data());
+  AddGlobalSymbols(d, globals_.data(), true, &symbols);
   SymbolTable utility;
   utility.AddArgument("x", 0);
+  AddGlobalSymbols(d, globals_.data(), true, &utility);
   CompileFormula(a.costUtility, utility, &costUtility_);
   CompileFormula(a.detectionUtility, utility, &detectionUtility_);
   CompileFormula(a.payoffUtility, utility, &payoffUtility_);
@@ -244,9 +301,12 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
     const DecisionDescription& dd = d.decisions[i];
     CompileFormula(dd.precondition, symbols, &decisionFormulas_[i].precondition);
     CompileFormula(dd.cost, symbols, &decisionFormulas_[i].cost);
+    // With globals, a value given by -O may make constant probabilities
+    // unusable: the decision then checks them when taken.
+    decisions_[i]->check_ = !d.globals.empty();
     for (size_t o = 0; o < dd.outcomes.size(); o++) {
       const OutcomeDescription& od = dd.outcomes[o];
-      FileStep* s = steps_[firstStepOf[i] + o];
+      FileStep* s = steps_[firstStepOf_[i] + o];
       s->formulas_ = &decisionFormulas_[i];
       CompileFormula(od.probability, symbols, &s->probability_);
       CompileFormula(od.detection, symbols, &s->detection_);
@@ -263,23 +323,37 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
       }
       s->delayKind_ = od.delay.kind;
       s->delayParameters_.resize(od.delay.parameters.size());
+      s->delayConstant_ = true;
       for (size_t p = 0; p < od.delay.parameters.size(); p++) {
         CompileFormula(od.delay.parameters[p], symbols, &s->delayParameters_[p]);
         if (s->delayParameters_[p].ReadsState()) s->delayConstant_ = false;
       }
+      // Constant parameters are checked once, here, not at every draw (the
+      // loader checked them unless a value came from -O).
+      std::string problem;
+      if (s->delayConstant_ && !d.globals.empty() &&
+          !DelayParametersValid(s->delayKind_, s->ReturnDistributionParameters(), &problem))
+        Fault("the delay of step " + std::string(s->getName()) + " (" +
+              DelayKindName(s->delayKind_) + "): " + problem);
     }
   }
   measures_.resize(d.measures.size());
-  for (size_t m = 0; m < d.measures.size(); m++)
+  measureReads_.assign(d.measures.size(), {});
+  for (size_t m = 0; m < d.measures.size(); m++) {
     CompileFormula(d.measures[m].value, symbols, &measures_[m]);
+    // The nodes depend on the variables a measure reads, not the globals.
+    for (const std::string& name : measures_[m].Reads()) {
+      bool global = false;
+      for (const GlobalDescription& g : d.globals) global = global || g.name == name;
+      if (!global) measureReads_[m].push_back(name);
+    }
+  }
   impulses_.resize(d.measures.size());
   for (size_t m = 0; m < d.measures.size(); m++) {
     impulses_[m].resize(d.measures[m].impulses.size());
     for (size_t i = 0; i < d.measures[m].impulses.size(); i++)
       CompileFormula(d.measures[m].impulses[i].value, symbols, &impulses_[m][i]);
   }
-
-  recalculateAdversaryDecisionWeights();
 }
 
 FileKORVELModel::~FileKORVELModel() = default;

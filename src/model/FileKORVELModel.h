@@ -102,11 +102,23 @@ class FileKORVELModel : public KORVELModel {
   // Receives the message of a fault found while the model runs.
   using FaultHandler = std::function<void(const std::string&)>;
 
-  // Builds the model of a description that LoadModelFile accepted and makes
-  // the first decision. Faults go to onFault; without one, a fault is
-  // written to standard error and ends the program with exit status 1.
+  // Builds the model of a description that LoadModelFile accepted, under
+  // the given values of its global variables (one per global; otherwise the
+  // defaults), and makes the first decision. Faults go to onFault; without
+  // one, a fault is written to standard error and ends the program with
+  // exit status 1.
   explicit FileKORVELModel(std::shared_ptr<const ModelDescription> description,
-                           FaultHandler onFault = nullptr);
+                           FaultHandler onFault = nullptr,
+                           const std::vector<double>& globals = {});
+
+  // Takes other values of the global variables (one per global): every
+  // formula, weight, payoff and the horizon follow them, and the look-ahead
+  // forgets what it decided under the old ones. The state variables keep
+  // their values; initial values given by globals apply to models built
+  // afterwards.
+  void SetGlobalValues(const std::vector<double>& values);
+  // The values of the global variables in force.
+  const std::vector<double>& globalValues() const { return globals_; }
   ~FileKORVELModel() override;
 
   double convertCostToUtility(double x) override { return costUtility_.Evaluate(&x); }
@@ -116,7 +128,7 @@ class FileKORVELModel : public KORVELModel {
   // The value of measure k (in description order) in the current state.
   double MeasureValue(int k) const { return measures_[k].Evaluate(); }
   // The variables measure k's value names, in order of appearance.
-  const std::vector<std::string>& MeasureReads(int k) const { return measures_[k].Reads(); }
+  const std::vector<std::string>& MeasureReads(int k) const { return measureReads_[k]; }
 
   // The value of impulse i of measure k in the current state.
   double ImpulseValue(int k, int i) const { return impulses_[k][i].Evaluate(); }
@@ -138,6 +150,13 @@ class FileKORVELModel : public KORVELModel {
   // Compiles a checked formula; a failure (which the loader rules out) is a
   // fault.
   void CompileFormula(const ModelFormula& f, const SymbolTable& symbols, Expression* out);
+  // Compiles every formula with the globals in force folded in as
+  // constants, and skills at the given initial values.
+  void CompileFormulas(const std::vector<short>& initials);
+  // The numbers the globals in force give; a fault when one is unusable.
+  bool ResolveGlobals(ResolvedNumbers* numbers);
+  // Takes the weights, discounts, horizon and goal payoffs.
+  void SetParameters(const ResolvedNumbers& numbers);
 
   std::shared_ptr<const ModelDescription> description_;
   FaultHandler onFault_;
@@ -148,6 +167,9 @@ class FileKORVELModel : public KORVELModel {
   std::vector<KORVELStateVariable*> variables_;
   std::vector<FileDecisionFormulas> decisionFormulas_;
   std::vector<Expression> measures_;
+  std::vector<std::vector<std::string>> measureReads_;  // variables only
+  std::vector<double> globals_;
+  std::vector<size_t> firstStepOf_;  // per decision, its first step in steps_
   std::vector<std::vector<Expression>> impulses_;  // per measure
   Expression costUtility_;
   Expression detectionUtility_;

@@ -80,9 +80,10 @@ void FileMeasureNode::CreateWorkerList() {
 }
 
 FilePVModel::FilePVModel(std::shared_ptr<const ModelDescription> description,
-                         bool expandTimePoints, FileKORVELModel::FaultHandler onFault)
+                         bool expandTimePoints, FileKORVELModel::FaultHandler onFault,
+                         const std::vector<double>& globals)
     : description_(std::move(description)) {
-  ChildModel = new FileKORVELModel(description_, std::move(onFault));
+  ChildModel = new FileKORVELModel(description_, std::move(onFault), globals);
   DefineName("rewardPVModel");
   CreatePVList(static_cast<int>(description_->measures.size()), expandTimePoints);
   Initialize();

@@ -101,10 +101,11 @@ class FileMeasureNode : public PerformanceVariableNode {
 
 class FilePVModel : public PVModel {
  public:
-  // Builds the atomic model of the description (faults go to onFault, see
-  // FileKORVELModel) and its nodes.
+  // Builds the atomic model of the description under the given values of
+  // its globals (faults go to onFault, see FileKORVELModel) and its nodes.
   FilePVModel(std::shared_ptr<const ModelDescription> description, bool expandTimePoints,
-              FileKORVELModel::FaultHandler onFault = nullptr);
+              FileKORVELModel::FaultHandler onFault = nullptr,
+              const std::vector<double>& globals = {});
   ~FilePVModel() override;
 
   // The node of measure pv at one time index; null for a pv out of range.

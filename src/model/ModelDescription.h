@@ -29,7 +29,33 @@ struct VariableDescription {
   VariableKind kind = VariableKind::kKnowledge;
   short initial = 0;
   double payoff = 0.0;  // goals only
+  // Given as formulas of the global variables (empty text: the number
+  // above); `initial` and `payoff` then hold their values under the defaults.
+  ModelFormula initialFormula;
+  ModelFormula payoffFormula;
   SourcePlace at;
+};
+
+// The C types a global variable may have; the first letter of each name is
+// the variable's type letter in override texts.
+enum class GlobalType { kBool, kChar, kDouble, kFloat, kInt, kLong, kShort };
+
+// A global variable: a parameter of the model that a study sets per
+// experiment. Every value is kept as the double the type's value converts
+// to exactly (a float as its float rounding, a char as its code).
+struct GlobalDescription {
+  std::string name;
+  GlobalType type = GlobalType::kDouble;
+  double value = 0.0;  // the default
+  std::string description;
+  SourcePlace at;
+};
+
+// One experiment of the model's study: its name and a value per global
+// variable, in declaration order.
+struct ExperimentDescription {
+  std::string name;
+  std::vector<double> values;
 };
 
 // The delay families of an outcome; each takes its parameters in the order
@@ -93,6 +119,15 @@ struct AdversaryDescription {
   double payoffDiscount = 1.0;
   double detectionDiscount = 1.0;
   int planningHorizon = 1;
+  // The numbers above given as formulas of the global variables, in the
+  // order of the fields (empty text: the number as it is).
+  ModelFormula costWeightFormula;
+  ModelFormula detectionWeightFormula;
+  ModelFormula payoffWeightFormula;
+  ModelFormula costDiscountFormula;
+  ModelFormula payoffDiscountFormula;
+  ModelFormula detectionDiscountFormula;
+  ModelFormula planningHorizonFormula;
   // Functions of x.
   ModelFormula costUtility;
   ModelFormula detectionUtility;
@@ -131,6 +166,9 @@ struct ModelDescription {
   std::vector<VariableDescription> variables;
   std::vector<DecisionDescription> decisions;
   std::vector<MeasureDescription> measures;
+  std::vector<GlobalDescription> globals;
+  // The study's experiments; empty: one experiment, of the defaults.
+  std::vector<ExperimentDescription> experiments;
 
   int numSteps() const {
     int n = 0;
@@ -154,10 +192,43 @@ bool DelayKindNamed(const std::string& name, DelayKind* kind);
 // finite and never negative; otherwise false with the reason in *problem.
 bool DelayParametersValid(DelayKind kind, const double* p, std::string* problem);
 
+// "bool", "char", "double", "float", "int", "long", "short".
+const char* GlobalTypeName(GlobalType type);
+bool GlobalTypeNamed(const std::string& name, GlobalType* type);
+// Whether v is a value of the type (bool: 0 or 1; char, short, int, long:
+// an integer of 8, 16, 32, 32 bits; float, double: finite and, for float,
+// within its range); otherwise false with the reason in *problem.
+bool GlobalValueFits(GlobalType type, double v, std::string* problem);
+// v as a variable of the type holds it (a float rounded to float).
+double GlobalValueStored(GlobalType type, double v);
+// The shortest text that reads back as v (a char as its character, a whole
+// number below 1e15 in full).
+std::string GlobalValueText(GlobalType type, double v);
+
+// The numbers of a model that may be formulas of its global variables,
+// worked out for one set of global values.
+struct ResolvedNumbers {
+  std::vector<short> initial;   // per variable
+  std::vector<double> payoff;   // per variable (0 for non-goals)
+  AdversaryDescription adversary;  // the weights, discounts and horizon
+};
+// Evaluates those numbers for globals (one value per global variable, in
+// order). On a value out of its field's range returns false with the field
+// and the reason in *problem (e.g. "'planning_horizon' of [adversary] is 0;
+// it must be an integer from 1 to 50") and its place in *at.
+bool ResolveNumbers(const ModelDescription& d, const std::vector<double>& globals,
+                    ResolvedNumbers* out, std::string* problem, SourcePlace* at);
+
 class SymbolTable;
 // Adds the model's variables to symbols: a skill (constant in every run)
-// as a constant of its initial value, any other variable i as the state
-// variable whose value is *values[i].
-void AddVariableSymbols(const ModelDescription& d, short* const* values, SymbolTable* symbols);
+// as a constant of its initial value (initials[i], or the description's
+// when null), any other variable i as the state variable whose value is
+// *values[i].
+void AddVariableSymbols(const ModelDescription& d, short* const* values, SymbolTable* symbols,
+                        const short* initials = nullptr);
+// Adds the global variables: as constants of values[i] (folded into the
+// expressions) when fold, else read as values[i] at every evaluation.
+void AddGlobalSymbols(const ModelDescription& d, const double* values, bool fold,
+                      SymbolTable* symbols);
 
 #endif

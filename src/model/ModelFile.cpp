@@ -3,12 +3,14 @@
 // fills the description.
 #include "model/ModelFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <toml++/toml.h>
@@ -88,6 +90,25 @@ class Loader {
   // The variable of a name, or -1 (reported at `at`).
   int VariableNamed(const std::string& name, SourcePlace at, const std::string& what);
 
+  // A number field that may also be a formula of the global variables (a
+  // string): the formula goes to *formula, its value comes later.
+  bool GetNumberOrFormula(const toml::table& t, const std::string& key, bool required,
+                          const std::string& owner, SourcePlace ownerAt, double* out,
+                          ModelFormula* formula);
+  // A value of a global variable of the given type, from a number, a boolean
+  // or (for char) a one-character string; false after reporting.
+  bool GlobalValueOf(const toml::node& n, GlobalType type, const std::string& what, double* out);
+  // The global of a name, or -1 (reported at `at`).
+  int GlobalNamed(const std::string& name, SourcePlace at, const std::string& what);
+  // The (global, value) pairs of a `set` table; reports unknown globals and
+  // values that do not fit.
+  std::vector<std::pair<int, double>> LoadSettings(const toml::node& n, const std::string& owner);
+  void LoadGlobals(const toml::node& n);
+  void LoadProfiles(const toml::node& n);
+  void LoadStudy(const toml::node& n);
+  // Checks the numbers and constant formulas under every experiment's values.
+  void CheckExperiments();
+
   void LoadAdversary(const toml::table& t);
   void LoadVariables(const toml::node& n);
   void LoadDecisions(const toml::node& n);
@@ -127,6 +148,22 @@ class Loader {
     SourcePlace outcomeAt;
   };
   std::vector<ImpulseNames> impulseNames_;
+  std::map<std::string, int> globalIndex_;
+  struct Profile {
+    std::string name;
+    std::vector<std::pair<int, double>> settings;
+    SourcePlace at;
+  };
+  std::vector<Profile> profiles_;
+  std::map<std::string, int> profileIndex_;
+  // The global values the formulas are checked under (the defaults, then
+  // each experiment's), and the checks of the formulas whose value does not
+  // depend on the state: each reports its problem with the given suffix
+  // (naming the experiment) and returns whether it found one.
+  std::vector<double> globalValues_;
+  std::vector<double> skillValues_;  // per variable
+  std::vector<std::function<bool(const std::string&)>> checks_;
+  std::vector<std::unique_ptr<Expression>> checked_;
 };
 
 void Loader::CheckFields(const toml::table& t, const std::set<std::string>& allowed,
@@ -265,31 +302,6 @@ int Loader::VariableNamed(const std::string& name, SourcePlace at, const std::st
   return -1;
 }
 
-void Loader::LoadAdversary(const toml::table& t) {
-  const std::string owner = "[adversary]";
-  SourcePlace at = PlaceOf(t.source());
-  CheckFields(t, {"cost_weight", "detection_weight", "payoff_weight", "cost_discount",
-                  "payoff_discount", "detection_discount", "planning_horizon", "cost_utility",
-                  "detection_utility", "payoff_utility"},
-              owner);
-  AdversaryDescription& a = d_->adversary;
-  GetNumber(t, "cost_weight", true, owner, at, &a.costWeight);
-  GetNumber(t, "detection_weight", true, owner, at, &a.detectionWeight);
-  GetNumber(t, "payoff_weight", true, owner, at, &a.payoffWeight);
-  GetNumber(t, "cost_discount", false, owner, at, &a.costDiscount);
-  GetNumber(t, "payoff_discount", false, owner, at, &a.payoffDiscount);
-  GetNumber(t, "detection_discount", false, owner, at, &a.detectionDiscount);
-  if (const toml::node* n = Field(t, "planning_horizon", true, owner, at)) {
-    if (!n->is_integer() || n->as_integer()->get() < 1 || n->as_integer()->get() > 50)
-      Error(PlaceOf(n->source()), "'planning_horizon' of [adversary] must be an integer from 1 to 50");
-    else
-      a.planningHorizon = static_cast<int>(n->as_integer()->get());
-  }
-  GetFormula(t, "cost_utility", nullptr, owner, at, &a.costUtility);
-  GetFormula(t, "detection_utility", nullptr, owner, at, &a.detectionUtility);
-  GetFormula(t, "payoff_utility", nullptr, owner, at, &a.payoffUtility);
-}
-
 // Each entry of an array of tables, with its place; reports anything else.
 void ForEachTable(const toml::node& n, const std::string& what,
                   const std::function<void(const std::string&)>& error,
@@ -305,6 +317,405 @@ void ForEachTable(const toml::node& n, const std::string& what,
     else
       error(what);
   }
+}
+
+bool Loader::GetNumberOrFormula(const toml::table& t, const std::string& key, bool required,
+                                const std::string& owner, SourcePlace ownerAt, double* out,
+                                ModelFormula* formula) {
+  const toml::node* n = t.get(key);
+  if (n && n->is_string()) return FormulaOf(*n, Quoted(key) + " of " + owner, formula);
+  return GetNumber(t, key, required, owner, ownerAt, out);
+}
+
+int Loader::GlobalNamed(const std::string& name, SourcePlace at, const std::string& what) {
+  auto it = globalIndex_.find(name);
+  if (it != globalIndex_.end()) return it->second;
+  Error(at, "unknown global variable " + Quoted(name) + " in " + what);
+  return -1;
+}
+
+bool Loader::GlobalValueOf(const toml::node& n, GlobalType type, const std::string& what,
+                           double* out) {
+  const SourcePlace at = PlaceOf(n.source());
+  double v;
+  if (n.is_boolean()) {
+    v = n.as_boolean()->get() ? 1 : 0;
+  } else if (n.is_integer()) {
+    v = static_cast<double>(n.as_integer()->get());
+  } else if (n.is_floating_point()) {
+    v = n.as_floating_point()->get();
+  } else if (n.is_string() && type == GlobalType::kChar && n.as_string()->get().size() == 1) {
+    v = static_cast<double>(static_cast<signed char>(n.as_string()->get()[0]));
+  } else {
+    Error(at, what + " must be a value of type " + GlobalTypeName(type) + ", not " + TypeName(n));
+    return false;
+  }
+  std::string problem;
+  if (!GlobalValueFits(type, v, &problem)) {
+    Error(at, what + ": value " + NumberText(v) + " does not fit type " + GlobalTypeName(type) +
+                  "; " + problem);
+    return false;
+  }
+  *out = GlobalValueStored(type, v);
+  return true;
+}
+
+void Loader::LoadGlobals(const toml::node& n) {
+  ForEachTable(
+      n, "global",
+      [&](const std::string&) {
+        Error(PlaceOf(n.source()), "'global' must be an array of tables ([[global]])");
+      },
+      [&](const toml::table& t) {
+        SourcePlace at = PlaceOf(t.source());
+        GlobalDescription g;
+        g.at = at;
+        std::string owner = "global";
+        if (GetString(t, "name", true, owner, at, &g.name)) owner = "global " + Quoted(g.name);
+        CheckFields(t, {"name", "type", "default", "description"}, owner);
+        GetString(t, "description", false, owner, at, &g.description);
+        std::string type;
+        bool typed = false;
+        if (GetString(t, "type", true, owner, at, &type)) {
+          typed = GlobalTypeNamed(type, &g.type);
+          if (!typed)
+            Error(PlaceOf(t.get("type")->source()),
+                  "unknown type " + Quoted(type) + " of " + owner +
+                      " (types: bool, char, double, float, int, long, short)");
+        }
+        if (const toml::node* v = Field(t, "default", true, owner, at))
+          if (typed) GlobalValueOf(*v, g.type, "'default' of " + owner, &g.value);
+        if (!g.name.empty()) {
+          if (!SymbolTable::IsValidName(g.name))
+            Error(PlaceOf(t.get("name")->source()),
+                  Quoted(g.name) + " is not a valid global variable name (letters, digits, '_' "
+                                   "and '.', not starting with a digit, not a reserved word)");
+          else if (!globalIndex_.emplace(g.name, static_cast<int>(d_->globals.size())).second)
+            Error(PlaceOf(t.get("name")->source()), "duplicate global variable " + Quoted(g.name));
+        }
+        d_->globals.push_back(g);
+      });
+}
+
+std::vector<std::pair<int, double>> Loader::LoadSettings(const toml::node& n,
+                                                         const std::string& owner) {
+  std::vector<std::pair<int, double>> out;
+  const toml::table* t = n.as_table();
+  if (!t) {
+    Error(PlaceOf(n.source()), "'set' of " + owner +
+                                   " must be a table of global = value, not " + TypeName(n));
+    return out;
+  }
+  for (auto&& [key, value] : *t) {
+    const std::string name(key.str());
+    const int g = GlobalNamed(name, PlaceOf(key.source()), "'set' of " + owner);
+    double v;
+    if (g >= 0 && GlobalValueOf(value, d_->globals[g].type,
+                                "the value of " + Quoted(name) + " in " + owner, &v))
+      out.emplace_back(g, v);
+  }
+  return out;
+}
+
+void Loader::LoadProfiles(const toml::node& n) {
+  ForEachTable(
+      n, "profile",
+      [&](const std::string&) {
+        Error(PlaceOf(n.source()), "'profile' must be an array of tables ([[profile]])");
+      },
+      [&](const toml::table& t) {
+        Profile p;
+        p.at = PlaceOf(t.source());
+        std::string owner = "profile";
+        if (GetString(t, "name", true, owner, p.at, &p.name)) {
+          owner = "profile " + Quoted(p.name);
+          if (p.name.empty() || p.name.find_first_of(" \t\r\n=") != std::string::npos)
+            Error(PlaceOf(t.get("name")->source()), "a profile's name must be a word without "
+                                                    "blanks or '='");
+          else if (!profileIndex_.emplace(p.name, static_cast<int>(profiles_.size())).second)
+            Error(PlaceOf(t.get("name")->source()), "duplicate profile " + Quoted(p.name));
+        }
+        CheckFields(t, {"name", "description", "set"}, owner);
+        if (const toml::node* set = Field(t, "set", true, owner, p.at))
+          p.settings = LoadSettings(*set, owner);
+        profiles_.push_back(p);
+      });
+}
+
+void Loader::LoadStudy(const toml::node& n) {
+  const toml::table* t = n.as_table();
+  if (!t) {
+    Error(PlaceOf(n.source()), "'study' must be a table ([study])");
+    return;
+  }
+  const std::string owner = "[study]";
+  const SourcePlace at = PlaceOf(t->source());
+  CheckFields(*t, {"combine", "factor", "experiment"}, owner);
+  std::string combine = "all";
+  if (GetString(*t, "combine", false, owner, at, &combine) && combine != "all" &&
+      combine != "one_at_a_time")
+    Error(PlaceOf(t->get("combine")->source()),
+          "unknown 'combine' " + Quoted(combine) + " of [study] (all, one_at_a_time)");
+
+  // A factor: what it varies (a global, or -1 for the profile) and its
+  // levels (values, or profile indices).
+  struct Factor {
+    int global = -1;
+    std::vector<double> levels;
+  };
+  std::vector<Factor> factors;
+  const std::vector<double> defaults = [&] {
+    std::vector<double> v;
+    for (const GlobalDescription& g : d_->globals) v.push_back(g.value);
+    return v;
+  }();
+  // Which factor varies each global (directly or through a profile).
+  std::map<int, std::string> variedBy;
+  // (One factor at a time never combines two factors.)
+  auto claim = [&](int global, const std::string& who, SourcePlace where) {
+    if (combine == "one_at_a_time") return;
+    auto [it, fresh] = variedBy.emplace(global, who);
+    if (!fresh)
+      Error(where, who + " sets " + Quoted(d_->globals[global].name) + ", which " + it->second +
+                       " sets too: each experiment would set it twice");
+  };
+  if (const toml::node* list = t->get("factor")) {
+    ForEachTable(
+        *list, "factor",
+        [&](const std::string&) {
+          Error(PlaceOf(list->source()), "'factor' of [study] must be an array of tables "
+                                         "([[study.factor]])");
+        },
+        [&](const toml::table& f) {
+          const SourcePlace fat = PlaceOf(f.source());
+          const std::string who = "factor " + std::to_string(factors.size() + 1) + " of [study]";
+          CheckFields(f, {"global", "values", "range", "profiles"}, who);
+          Factor factor;
+          if (const toml::node* p = f.get("profiles")) {
+            if (f.get("global") || f.get("values") || f.get("range"))
+              Error(fat, who + " varies either a global ('global' with 'values' or 'range') or "
+                               "the profile ('profiles'), not both");
+            const toml::array* names = p->as_array();
+            if (!names || names->empty()) {
+              Error(PlaceOf(p->source()), "'profiles' of " + who + " must be a non-empty array "
+                                                                   "of profile names");
+              return;
+            }
+            for (const toml::node& e : *names) {
+              auto it = e.is_string() ? profileIndex_.find(e.as_string()->get())
+                                      : profileIndex_.end();
+              if (it == profileIndex_.end()) {
+                Error(PlaceOf(e.source()), "unknown profile " +
+                                               (e.is_string() ? Quoted(e.as_string()->get()) : "") +
+                                               " in " + who);
+                continue;
+              }
+              factor.levels.push_back(it->second);
+            }
+            // Over its levels, a profile factor sets every global its
+            // profiles name.
+            std::set<int> globals;
+            for (double level : factor.levels)
+              for (const auto& setting : profiles_[static_cast<size_t>(level)].settings)
+                globals.insert(setting.first);
+            for (int g : globals) claim(g, who, PlaceOf(p->source()));
+            factors.push_back(factor);
+            return;
+          }
+          std::string name;
+          if (!GetString(f, "global", true, who, fat, &name)) return;
+          factor.global = GlobalNamed(name, PlaceOf(f.get("global")->source()), who);
+          if (factor.global < 0) return;
+          const GlobalDescription& g = d_->globals[factor.global];
+          const std::string what = who + " (" + Quoted(name) + ")";
+          if (f.get("values") && f.get("range")) {
+            Error(fat, what + " takes either 'values' or 'range', not both");
+            return;
+          }
+          if (const toml::node* values = f.get("values")) {
+            const toml::array* list = values->as_array();
+            if (!list || list->empty()) {
+              Error(PlaceOf(values->source()),
+                    "'values' of " + what + " must be a non-empty array");
+              return;
+            }
+            for (const toml::node& e : *list) {
+              double v;
+              if (GlobalValueOf(e, g.type, "a value of " + what, &v)) factor.levels.push_back(v);
+            }
+          } else if (const toml::node* range = f.get("range")) {
+            const toml::table* r = range->as_table();
+            const SourcePlace rat = PlaceOf(range->source());
+            if (!r) {
+              Error(rat, "'range' of " + what + " must be a table {from, to, step}");
+              return;
+            }
+            const std::string rwhat = "the range of " + what;
+            CheckFields(*r, {"from", "to", "step"}, rwhat);
+            double from = 0, to = 0, step = 0;
+            bool ok = GetNumber(*r, "from", true, rwhat, rat, &from);
+            ok = GetNumber(*r, "to", true, rwhat, rat, &to) && ok;
+            ok = GetNumber(*r, "step", true, rwhat, rat, &step) && ok;
+            if (!ok) return;
+            const double count = (to - from) / step;
+            if (!(step > 0) || !(to >= from)) {
+              Error(rat, rwhat + " is empty: 'step' must be positive and 'to' not below 'from'");
+              return;
+            }
+            if (std::fabs(count - std::round(count)) > 1e-9 * (1 + count) || count >= 65536) {
+              Error(rat, rwhat + ": 'step' must divide 'to' - 'from' into at most 65535 steps");
+              return;
+            }
+            const long steps = std::lround(count);
+            for (long i = 0; i <= steps; i++) {
+              // The last value is `to` itself, not a sum that missed it.
+              const double v = i == steps ? to : from + static_cast<double>(i) * step;
+              std::string problem;
+              if (!GlobalValueFits(g.type, v, &problem)) {
+                Error(rat, rwhat + ": value " + NumberText(v) + " does not fit type " +
+                               GlobalTypeName(g.type) + "; " + problem);
+                return;
+              }
+              factor.levels.push_back(GlobalValueStored(g.type, v));
+            }
+          } else {
+            Error(fat, "missing field 'values' or 'range' in " + what);
+            return;
+          }
+          claim(factor.global, who, PlaceOf(f.get("global")->source()));
+          factors.push_back(factor);
+        });
+  }
+
+  // Each level's values and the text naming it.
+  auto apply = [&](const Factor& f, double level, std::vector<double>* values) {
+    if (f.global >= 0) {
+      (*values)[f.global] = level;
+      return d_->globals[f.global].name + "=" +
+             GlobalValueText(d_->globals[f.global].type, level);
+    }
+    const Profile& p = profiles_[static_cast<size_t>(level)];
+    for (const auto& [g, v] : p.settings) (*values)[g] = v;
+    return "profile=" + p.name;
+  };
+  const size_t kMaxExperiments = 65536;
+  bool tooMany = false;
+  if (!factors.empty() && !failed_) {
+    if (combine == "one_at_a_time") {
+      for (const Factor& f : factors)
+        for (double level : f.levels) {
+          ExperimentDescription e;
+          e.values = defaults;
+          e.name = apply(f, level, &e.values);
+          d_->experiments.push_back(e);
+        }
+    } else {
+      double total = 1;
+      for (const Factor& f : factors) total *= static_cast<double>(f.levels.size());
+      tooMany = total > static_cast<double>(kMaxExperiments);
+      // The first factor varies slowest, the last fastest.
+      std::vector<size_t> at(factors.size(), 0);
+      while (!tooMany) {
+        ExperimentDescription e;
+        e.values = defaults;
+        for (size_t i = 0; i < factors.size(); i++)
+          e.name += (i ? " " : "") + apply(factors[i], factors[i].levels[at[i]], &e.values);
+        d_->experiments.push_back(e);
+        size_t i = factors.size();
+        while (i > 0 && ++at[i - 1] == factors[i - 1].levels.size()) at[--i] = 0;
+        if (i == 0) break;
+      }
+    }
+  }
+
+  if (const toml::node* list = t->get("experiment")) {
+    ForEachTable(
+        *list, "experiment",
+        [&](const std::string&) {
+          Error(PlaceOf(list->source()), "'experiment' of [study] must be an array of tables "
+                                         "([[study.experiment]])");
+        },
+        [&](const toml::table& x) {
+          const SourcePlace xat = PlaceOf(x.source());
+          std::string who = "experiment " + std::to_string(d_->experiments.size() + 1);
+          ExperimentDescription e;
+          if (GetString(x, "name", false, who, xat, &e.name)) who += " " + Quoted(e.name);
+          who += " of [study]";
+          CheckFields(x, {"name", "profile", "set"}, who);
+          e.values = defaults;
+          std::string derived;
+          std::map<int, std::string> setBy;
+          std::string profile;
+          if (GetString(x, "profile", false, who, xat, &profile)) {
+            auto it = profileIndex_.find(profile);
+            if (it == profileIndex_.end()) {
+              Error(PlaceOf(x.get("profile")->source()),
+                    "unknown profile " + Quoted(profile) + " in " + who);
+            } else {
+              for (const auto& [g, v] : profiles_[it->second].settings) {
+                e.values[g] = v;
+                setBy.emplace(g, "its profile " + Quoted(profile));
+              }
+              derived = "profile=" + profile;
+            }
+          }
+          if (const toml::node* set = x.get("set")) {
+            for (const auto& [g, v] : LoadSettings(*set, who)) {
+              auto it = setBy.find(g);
+              if (it != setBy.end()) {
+                Error(PlaceOf(set->as_table()->get(d_->globals[g].name)->source()),
+                      who + " sets " + Quoted(d_->globals[g].name) + " twice (" + it->second +
+                          " sets it too)");
+                continue;
+              }
+              e.values[g] = v;
+              derived += (derived.empty() ? "" : " ") + d_->globals[g].name + "=" +
+                         GlobalValueText(d_->globals[g].type, v);
+            }
+          }
+          if (e.name.empty()) e.name = derived.empty() ? "defaults" : derived;
+          d_->experiments.push_back(e);
+        });
+  }
+  if (tooMany || d_->experiments.size() > kMaxExperiments)
+    Error(at, "[study] has more than 65536 experiments");
+  if (t->get("factor") || t->get("experiment")) {
+    if (d_->globals.empty()) Error(at, "[study] has experiments but the model has no globals");
+  } else {
+    Error(at, "[study] needs a 'factor' or an 'experiment'");
+  }
+}
+
+void Loader::LoadAdversary(const toml::table& t) {
+  const std::string owner = "[adversary]";
+  SourcePlace at = PlaceOf(t.source());
+  CheckFields(t, {"cost_weight", "detection_weight", "payoff_weight", "cost_discount",
+                  "payoff_discount", "detection_discount", "planning_horizon", "cost_utility",
+                  "detection_utility", "payoff_utility"},
+              owner);
+  AdversaryDescription& a = d_->adversary;
+  GetNumberOrFormula(t, "cost_weight", true, owner, at, &a.costWeight, &a.costWeightFormula);
+  GetNumberOrFormula(t, "detection_weight", true, owner, at, &a.detectionWeight,
+                     &a.detectionWeightFormula);
+  GetNumberOrFormula(t, "payoff_weight", true, owner, at, &a.payoffWeight,
+                     &a.payoffWeightFormula);
+  GetNumberOrFormula(t, "cost_discount", false, owner, at, &a.costDiscount,
+                     &a.costDiscountFormula);
+  GetNumberOrFormula(t, "payoff_discount", false, owner, at, &a.payoffDiscount,
+                     &a.payoffDiscountFormula);
+  GetNumberOrFormula(t, "detection_discount", false, owner, at, &a.detectionDiscount,
+                     &a.detectionDiscountFormula);
+  if (const toml::node* n = Field(t, "planning_horizon", true, owner, at)) {
+    if (n->is_string())
+      FormulaOf(*n, "'planning_horizon' of [adversary]", &a.planningHorizonFormula);
+    else if (!n->is_integer() || n->as_integer()->get() < 1 || n->as_integer()->get() > 50)
+      Error(PlaceOf(n->source()), "'planning_horizon' of [adversary] must be an integer from 1 to 50");
+    else
+      a.planningHorizon = static_cast<int>(n->as_integer()->get());
+  }
+  GetFormula(t, "cost_utility", nullptr, owner, at, &a.costUtility);
+  GetFormula(t, "detection_utility", nullptr, owner, at, &a.detectionUtility);
+  GetFormula(t, "payoff_utility", nullptr, owner, at, &a.payoffUtility);
 }
 
 void Loader::LoadVariables(const toml::node& n) {
@@ -336,7 +747,10 @@ void Loader::LoadVariables(const toml::node& n) {
             v.kind = it->second;
         }
         if (const toml::node* i = t.get("initial")) {
-          if (!i->is_integer() || i->as_integer()->get() < -32768 || i->as_integer()->get() > 32767)
+          if (i->is_string())
+            FormulaOf(*i, "'initial' of " + owner, &v.initialFormula);
+          else if (!i->is_integer() || i->as_integer()->get() < -32768 ||
+                   i->as_integer()->get() > 32767)
             Error(PlaceOf(i->source()),
                   "'initial' of " + owner + " must be an integer from -32768 to 32767");
           else
@@ -346,7 +760,7 @@ void Loader::LoadVariables(const toml::node& n) {
           if (v.kind != VariableKind::kGoal)
             Error(PlaceOf(p->source()), "'payoff' is only for goals; " + owner + " is not a goal");
           else
-            GetNumber(t, "payoff", true, owner, at, &v.payoff);
+            GetNumberOrFormula(t, "payoff", true, owner, at, &v.payoff, &v.payoffFormula);
         } else if (v.kind == VariableKind::kGoal) {
           Error(at, "missing field 'payoff' in " + owner + " (a goal)");
         }
@@ -691,20 +1105,63 @@ void Loader::CheckNames() {
     if (generated.count(v.name))
       Error(v.at, "variable " + Quoted(v.name) +
                       " has a name the model gives to its decision bookkeeping");
+  for (const GlobalDescription& g : d_->globals)
+    if (variableIndex_.count(g.name) || g.name == "x")
+      Error(g.at, "global variable " + Quoted(g.name) + " has the name of " +
+                      (g.name == "x" ? std::string("the utility functions' argument")
+                                     : "variable " + Quoted(g.name)));
 }
 
 void Loader::CheckFormulas() {
   // The loader compiles every formula against stand-in storage; the model
-  // compiles them again against its own variables.
+  // compiles them again against its own variables. Globals are read from
+  // globalValues_, so that the formulas whose value does not depend on the
+  // state can be checked under each experiment's values.
   std::vector<short> values(d_->variables.size() + 1, 0);
   std::vector<short*> pointers(values.size());
   for (size_t i = 0; i < values.size(); i++) pointers[i] = &values[i];
+  globalValues_.clear();
+  for (const GlobalDescription& g : d_->globals) globalValues_.push_back(g.value);
+  // The numbers under the defaults become the description's own.
+  ResolvedNumbers numbers;
+  std::string problem;
+  SourcePlace at;
+  if (!ResolveNumbers(*d_, globalValues_, &numbers, &problem, &at)) {
+    Error(at, problem);
+    return;
+  }
+  for (size_t i = 0; i < d_->variables.size(); i++) {
+    d_->variables[i].initial = numbers.initial[i];
+    d_->variables[i].payoff = numbers.payoff[i];
+  }
+  d_->adversary = numbers.adversary;
+  // A skill whose initial value is a formula of globals is read, like the
+  // globals, from storage that each experiment's values fill.
+  skillValues_.assign(d_->variables.size(), 0.0);
   SymbolTable symbols;
-  AddVariableSymbols(*d_, pointers.data(), &symbols);
+  for (size_t i = 0; i < d_->variables.size(); i++) {
+    const VariableDescription& v = d_->variables[i];
+    skillValues_[i] = v.initial;
+    if (v.kind != VariableKind::kSkill)
+      symbols.AddStateVariable(v.name, &pointers[i]);
+    else if (v.initialFormula.text.empty())
+      symbols.AddConstant(v.name, v.initial);
+    else
+      symbols.AddGlobal(v.name, &skillValues_[i]);
+  }
+  AddGlobalSymbols(*d_, globalValues_.data(), false, &symbols);
   SymbolTable utility;
   utility.AddArgument("x", 0);
+  AddGlobalSymbols(*d_, globalValues_.data(), false, &utility);
 
   Expression e;
+  // A compiled formula kept for the checks; null when it does not compile.
+  auto keep = [&](const ModelFormula& f, const SymbolTable& table, const std::string& what) {
+    auto kept = std::make_unique<Expression>();
+    if (!Compile(f, table, what, kept.get())) return static_cast<const Expression*>(nullptr);
+    checked_.push_back(std::move(kept));
+    return static_cast<const Expression*>(checked_.back().get());
+  };
   const AdversaryDescription& a = d_->adversary;
   Compile(a.costUtility, utility, "'cost_utility' of [adversary]", &e);
   Compile(a.detectionUtility, utility, "'detection_utility' of [adversary]", &e);
@@ -717,58 +1174,85 @@ void Loader::CheckFormulas() {
     if (Compile(d.precondition, symbols, "the precondition of " + owner, &e))
       preconditionReads = e.Reads();
     Compile(d.cost, symbols, "the cost of " + owner, &e);
+    // The probabilities that do not depend on the state, with their outcome.
+    std::vector<std::pair<const Expression*, const OutcomeDescription*>> probabilities;
     bool allConstant = true;
-    double constantSum = 0.0;
     for (const OutcomeDescription& o : d.outcomes) {
       const std::string what = "outcome " + Quoted(o.name) + " of " + owner;
-      if (Compile(o.probability, symbols, "the probability of " + what, &e)) {
-        if (e.ReadsState()) {
+      if (const Expression* p = keep(o.probability, symbols, "the probability of " + what)) {
+        if (p->ReadsState())
           allConstant = false;
-        } else {
-          double p = e.Evaluate();
-          if (!std::isfinite(p) || p < 0)
-            Error(o.probability.at, "the probability of " + what + " is " + NumberText(p) +
-                                        "; it must be finite and not negative");
-          else
-            constantSum += p;
-        }
+        else
+          probabilities.emplace_back(p, &o);
       }
-      if (Compile(o.detection, symbols, "the detection of " + what, &e) && !e.ReadsState()) {
-        double q = e.Evaluate();
-        if (!(q >= 0 && q <= 1))
-          Error(o.detection.at, "the detection of " + what + " is " + NumberText(q) +
-                                    "; it must be a probability from 0 to 1");
-      }
+      const Expression* q = keep(o.detection, symbols, "the detection of " + what);
+      if (q && !q->ReadsState())
+        checks_.push_back([this, q, &o, what](const std::string& suffix) {
+          const double v = q->Evaluate();
+          if (v >= 0 && v <= 1) return false;
+          Error(o.detection.at, "the detection of " + what + " is " + NumberText(v) +
+                                    "; it must be a probability from 0 to 1" + suffix);
+          return true;
+        });
       for (const EffectDescription& effect : o.effects) {
-        const std::string& var = d_->variables[effect.variable].name;
-        if (!Compile(effect.value, symbols, "the effect on " + Quoted(var) + " of " + what, &e) ||
-            e.ReadsState())
-          continue;
-        short s;
-        Expression::ShortResult r = e.EvaluateShort(&s);
-        if (r != Expression::ShortResult::kOk)
+        const std::string var = d_->variables[effect.variable].name;
+        const Expression* x =
+            keep(effect.value, symbols, "the effect on " + Quoted(var) + " of " + what);
+        if (!x || x->ReadsState()) continue;
+        checks_.push_back([this, x, &effect, var, what](const std::string& suffix) {
+          short value;
+          Expression::ShortResult r = x->EvaluateShort(&value);
+          if (r == Expression::ShortResult::kOk) return false;
           Error(effect.value.at, "the effect on " + Quoted(var) + " of " + what + ": value " +
-                                     NumberText(e.Evaluate()) + " " + Expression::Describe(r));
+                                     NumberText(x->Evaluate()) + " " + Expression::Describe(r) +
+                                     suffix);
+          return true;
+        });
       }
       const std::vector<std::string>& names = DelayParameterNames(o.delay.kind);
-      std::vector<double> constants;
+      std::vector<const Expression*> parameters;
       bool delayConstant = true;
       for (size_t i = 0; i < o.delay.parameters.size() && i < names.size(); i++) {
-        if (!Compile(o.delay.parameters[i], symbols,
-                     "'" + names[i] + "' of the delay of " + what, &e) ||
-            e.ReadsState()) {
+        const Expression* x =
+            keep(o.delay.parameters[i], symbols, "'" + names[i] + "' of the delay of " + what);
+        if (!x || x->ReadsState()) {
           delayConstant = false;
           continue;
         }
-        constants.push_back(e.Evaluate());
+        parameters.push_back(x);
       }
-      std::string problem;
-      if (delayConstant && constants.size() == names.size() &&
-          !DelayParametersValid(o.delay.kind, constants.data(), &problem))
-        Error(o.delay.at, "the delay of " + what + ": " + problem);
+      if (delayConstant && parameters.size() == names.size())
+        checks_.push_back([this, parameters, &o, what](const std::string& suffix) {
+          std::vector<double> constants;
+          for (const Expression* x : parameters) constants.push_back(x->Evaluate());
+          std::string problem;
+          if (DelayParametersValid(o.delay.kind, constants.data(), &problem)) return false;
+          Error(o.delay.at, "the delay of " + what + ": " + problem + suffix);
+          return true;
+        });
     }
-    if (allConstant && !d.outcomes.empty() && !(constantSum > 0))
-      Error(d.at, "the outcome probabilities of " + owner + " sum to 0");
+    const bool checkSum = allConstant && !d.outcomes.empty() &&
+                          probabilities.size() == d.outcomes.size();
+    checks_.push_back([this, probabilities, checkSum, &d, owner](const std::string& suffix) {
+      bool found = false;
+      double sum = 0.0;
+      for (const auto& [p, o] : probabilities) {
+        const double v = p->Evaluate();
+        if (!std::isfinite(v) || v < 0) {
+          Error(o->probability.at, "the probability of outcome " + Quoted(o->name) + " of " +
+                                       owner + " is " + NumberText(v) +
+                                       "; it must be finite and not negative" + suffix);
+          found = true;
+        } else {
+          sum += v;
+        }
+      }
+      if (checkSum && !(sum > 0)) {
+        Error(d.at, "the outcome probabilities of " + owner + " sum to 0" + suffix);
+        found = true;
+      }
+      return found;
+    });
     DeriveArcs(*decisionTables_[di], &d, owner, preconditionReads);
   }
   for (const MeasureDescription& m : d_->measures) {
@@ -777,6 +1261,34 @@ void Loader::CheckFormulas() {
       Compile(m.impulses[i].value, symbols,
               "the value of impulse " + std::to_string(i + 1) + " of measure " + Quoted(m.name), &e);
   }
+  for (const auto& check : checks_) check("");
+}
+
+void Loader::CheckExperiments() {
+  ResolvedNumbers numbers;
+  std::string problem;
+  SourcePlace at;
+  // Each problem is reported under the first experiment that has it.
+  std::vector<bool> reported(checks_.size(), false);
+  bool numbersReported = false;
+  for (size_t x = 0; x < d_->experiments.size() && !numbersReported; x++) {
+    const ExperimentDescription& experiment = d_->experiments[x];
+    const std::string suffix = " in experiment " + std::to_string(x + 1) + " (" +
+                               experiment.name + ")";
+    if (!ResolveNumbers(*d_, experiment.values, &numbers, &problem, &at)) {
+      Error(at, problem + suffix);
+      numbersReported = true;
+    } else {
+      for (size_t i = 0; i < numbers.initial.size(); i++) skillValues_[i] = numbers.initial[i];
+    }
+    // In place: the checks' formulas read this storage.
+    std::copy(experiment.values.begin(), experiment.values.end(), globalValues_.begin());
+    for (size_t c = 0; c < checks_.size(); c++)
+      if (!reported[c]) reported[c] = checks_[c](suffix);
+  }
+  globalValues_.clear();
+  checks_.clear();
+  checked_.clear();
 }
 
 bool Loader::Load() {
@@ -793,7 +1305,9 @@ bool Loader::Load() {
   }
   d_->path = path_;
   SourcePlace top{1, 1};
-  CheckFields(root, {"format", "name", "description", "adversary", "variable", "decision", "measure"},
+  CheckFields(root,
+              {"format", "name", "description", "adversary", "variable", "decision", "measure",
+               "global", "profile", "study"},
               "the model");
   if (const toml::node* f = Field(root, "format", true, "the model", top)) {
     if (!f->is_integer() || f->as_integer()->get() != 1)
@@ -804,6 +1318,9 @@ bool Loader::Load() {
     Error(PlaceOf(root.get("name")->source()), "the model's name must be a word without blanks");
   GetString(root, "description", false, "the model", top, &d_->description);
 
+  if (const toml::node* g = root.get("global")) LoadGlobals(*g);
+  if (const toml::node* p = root.get("profile")) LoadProfiles(*p);
+  if (const toml::node* s = root.get("study")) LoadStudy(*s);
   if (const toml::node* a = Field(root, "adversary", true, "the model", top)) {
     if (const toml::table* t = a->as_table())
       LoadAdversary(*t);
@@ -820,6 +1337,7 @@ bool Loader::Load() {
   CheckNames();
   ResolveImpulses();
   if (!failed_) CheckFormulas();
+  if (!failed_) CheckExperiments();
   return !failed_;
 }
 

@@ -152,6 +152,14 @@ bool SimulatorClass::SetUp(int argc, char** argv, int* exitStatus) {
   } else if (CheckModelOnly) {
     return refuse("-K checks a model file; " + ModelFileName + " is a compiled model", exitStatus);
   }
+  // A study with global variables runs one of its experiments; without
+  // globals the number only labels the records.
+  if (Study->GetNumGVs() > 0 && Experiment >= static_cast<uint32_t>(Study->GetNumExps())) {
+    return refuse("-e " + std::to_string(Experiment) + ": the study of " + ModelFileName +
+                      " has " + std::to_string(Study->GetNumExps()) +
+                      " experiments, numbered 0 to " + std::to_string(Study->GetNumExps() - 1),
+                  exitStatus);
+  }
 
   // 4. Trace writers.
   Trace = std::make_unique<TraceFileContainer>();
@@ -177,11 +185,22 @@ bool SimulatorClass::SetUp(int argc, char** argv, int* exitStatus) {
     }
   }
 
-  // 5, 6. The study, its experiment and any overrides.
+  // 5, 6. The study, its experiment and any overrides. A study with global
+  // variables shows the experiment's values, and again after overrides.
   Study->SetGVs(static_cast<int>(Experiment));
+  auto* fileStudy = dynamic_cast<FileStudy*>(Study.get());
+  if (fileStudy && Study->GetNumGVs() > 0) {
+    std::cout << "Experiment " << Experiment << ": " << fileStudy->ExperimentName(Experiment)
+              << std::endl;
+    Study->PrintGlobalValues(static_cast<int>(Experiment));
+  }
   if (HasOverrideString) {
     Study->overrideGVs(OverrideString.c_str());
     std::cout << "Overriding global variables in simulator" << std::endl;
+    if (fileStudy && Study->GetNumGVs() > 0) {
+      std::cout << "The Global Variable values after the overrides are:" << std::endl;
+      fileStudy->PrintValues(std::cout);
+    }
   }
 
   // 7. The reward model, which builds the atomic model. Model and action

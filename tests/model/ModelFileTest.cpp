@@ -96,13 +96,18 @@ TEST(ModelFile, TinyModelLoadsWithDerivedArcs) {
 // the defect, naming it.
 TEST(ModelFile, EachDefectIsReportedAtItsPlace) {
   struct Case {
-    const char* from;
-    const char* to;
+    std::string from;
+    std::string to;
     int line;
     int column;  // 0: not checked (the TOML parser's own choice)
     std::vector<std::string> words;
     size_t count = 1;  // messages expected (the first is checked)
+    bool inGlobal = false;  // `from` is in the appended global `g`
+    std::string study = "";  // appended after `g`, edited with from -> to
   };
+  const std::string kTimes = "times = { from = 0, to = 20, step = 5 }\n";
+  const std::string kGlobalG = "[[global]]\nname = \"g\"\ntype = \"short\"\ndefault = 1\n";
+  const std::string kTimesG = kTimes + kGlobalG;
   const Case cases[] = {
       // TOML syntax
       {"cost = 1\n", "cost = = 1\n", 25, 0, {}},
@@ -165,12 +170,47 @@ TEST(ModelFile, EachDefectIsReportedAtItsPlace) {
       {"precondition = \"Key != 0 and Won == 0\"\n",
        "precondition = \"Key != 0 and Won == 0\"\naffects = [\"Wonn\"]\n", 39, 12,
        {"unknown variable 'Wonn'", "'affects'"}},
+      // Global variables, profiles and the study (appended from line 48).
+      {kTimes, kTimesG + kGlobalG, 53, 8, {"duplicate global variable 'g'"}},
+      {kTimes, kTimesG + "[[global]]\nname = \"Key\"\ntype = \"int\"\ndefault = 0\n", 52, 1,
+       {"global variable 'Key' has the name of variable 'Key'"}},
+      {"default = 1\n", "default = 40000\n", 51, 11, {"'default' of global 'g'", "40000",
+                                                         "does not fit type short"}, 1, true},
+      {"type = \"short\"", "type = \"shrt\"", 50, 8, {"unknown type 'shrt'"}, 1, true},
+      {kTimes, kTimesG + "[[profile]]\nname = \"p\"\nset = { h = 1 }\n", 54, 9,
+       {"unknown global variable 'h'", "profile 'p'"}},
+      {kTimes, kTimesG + "[study]\n[[study.factor]]\nglobal = \"g\"\n"
+                         "range = { from = 2, to = 1, step = 1 }\n", 55, 9,
+       {"range of factor 1", "'g'", "is empty"}},
+      {kTimes, kTimesG + "[[profile]]\nname = \"p\"\nset = { g = 2 }\n[study]\n"
+                         "[[study.experiment]]\nprofile = \"p\"\nset = { g = 3 }\n", 58, 13,
+       {"experiment 1 of [study] sets 'g' twice", "profile 'p'"}},
+      {kTimes, kTimesG + "[[profile]]\nname = \"p\"\nset = { g = 2 }\n[study]\n"
+                         "[[study.factor]]\nglobal = \"g\"\nvalues = [1, 2]\n"
+                         "[[study.factor]]\nprofiles = [\"p\"]\n", 60, 12,
+       {"factor 2 of [study] sets 'g', which factor 1 of [study] sets too"}},
+      {"planning_horizon = 2", "planning_horizon = \"g\"", 7, 21,
+       {"'planning_horizon' of [adversary] is 0", "in experiment 2 (g=0)"}, 1, false,
+       "[study]\n[[study.factor]]\nglobal = \"g\"\nvalues = [1, 0]\n"},
+      {"initial = 5", "initial = \"g * 10000\"", 17, 12,
+       {"'initial' of variable 'Skill' is 50000", "in experiment 2 (g=5)"}, 1, false,
+       "[study]\n[[study.factor]]\nglobal = \"g\"\nvalues = [1, 5]\n"},
+      {"probability = 0.2", "probability = \"2 - g\"", 34, 18,
+       {"probability of outcome 'Failure'", "-1", "in experiment 2 (g=3)"}, 1, false,
+       "[study]\n[[study.factor]]\nglobal = \"g\"\nvalues = [1, 3]\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("defect: ") + c.to);
     ModelDescription d;
     std::vector<ModelFileError> errors;
-    EXPECT_FALSE(LoadModelText(Edited(c.from, c.to), "m.toml", &d, &errors));
+    // Cases on a global's own fields edit the model with the global `g`
+    // appended; cases with a study append `g` and the study.
+    std::string text = c.inGlobal ? Edited(kTimes, kTimesG) : kTiny;
+    if (!c.study.empty()) text = Edited(kTimes, kTimesG + c.study);
+    const size_t at = text.find(c.from);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, c.from.size(), c.to);
+    EXPECT_FALSE(LoadModelText(text, "m.toml", &d, &errors));
     ASSERT_EQ(errors.size(), c.count) << (errors.empty() ? "" : errors[0].Format() + " / " +
                                                                errors.back().Format());
     const ModelFileError& e = errors[0];

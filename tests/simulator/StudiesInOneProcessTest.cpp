@@ -1,6 +1,7 @@
 // Several studies and drivers in one process: the model catalogue's names
 // and files, studies that keep their models' decisions to themselves,
-// drivers built one after another writing what separate processes write,
+// drivers built one after another (also on several experiments of one
+// study) writing what separate processes write,
 // and a set-up that fails by returning.
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@ using namespace support;
 namespace {
 
 const std::string kAttackFlowFile = TARVEX_SOURCE_DIR "/models/attack_flow.toml";
+const std::string kEnterpriseFile = TARVEX_SOURCE_DIR "/models/enterprise.toml";
 
 // Captures what the code under test writes to a standard stream.
 class Capture {
@@ -207,6 +209,11 @@ TEST(StudiesInOneProcess, DriversOneAfterAnotherWriteWhatProcessesWrite) {
       {{"-N", "150", "-M", "attack_flow"}, nullptr},
       {{"-N", "1", "-x", "-M", kAttackFlowFile}, ".xml"},
       {{"-s", "5", "-N", "80"}, nullptr},
+      // Experiments of one study, one after another, under overrides.
+      {{"-N", "60", "-M", kEnterpriseFile, "-e", "2"}, nullptr},
+      {{"-N", "60", "-M", kEnterpriseFile, "-e", "6", "-O", "d:mfa:0.3"}, nullptr},
+      {{"-N", "60", "-M", kEnterpriseFile, "-e", "1"}, nullptr},
+      {{"-N", "60", "-M", kEnterpriseFile}, nullptr},
   };
   for (size_t i = 0; i < std::size(runs); i++) {
     std::string label;
