@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "base/ScheduledPreselectGroup.h"
 #include "distributions/DistributionDefinition.h"
 #include "formalism/Access.h"
 #include "formalism/Goal.h"
@@ -19,6 +20,19 @@ std::string NumberText(double v) {
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%.17g", v);
   return buffer;
+}
+
+// Whether every outcome of a decision has the same delay as written: the
+// same distribution with the same parameter formulas.
+bool OutcomesShareDelay(const DecisionDescription& decision) {
+  const DelayDescription& first = decision.outcomes.front().delay;
+  for (const OutcomeDescription& o : decision.outcomes) {
+    if (o.delay.kind != first.kind || o.delay.parameters.size() != first.parameters.size())
+      return false;
+    for (size_t p = 0; p < first.parameters.size(); p++)
+      if (o.delay.parameters[p].text != first.parameters[p].text) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -141,11 +155,18 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
     owned_.emplace_back(decision);
     decisions_.push_back(decision);
   }
-  using OutcomeGroup = TypedPostselectGroup<FileStep>;
-  std::vector<OutcomeGroup*> outcomeGroups;
+  // Outcomes that share one delay are drawn when the decision's delay ends
+  // (the same distribution of results as drawing first, with no draw at
+  // scheduling); outcomes with delays of their own are drawn when the
+  // decision is taken, so that the outcome drawn happens after its own delay.
+  std::vector<BaseGroupClass*> outcomeGroups;
   for (const DecisionDescription& dd : d.decisions) {
     if (dd.outcomes.size() < 2) continue;
-    auto* g = new OutcomeGroup();
+    BaseGroupClass* g = nullptr;
+    if (OutcomesShareDelay(dd))
+      g = new TypedPostselectGroup<FileStep>();
+    else
+      g = new ScheduledPreselectGroup();
     owned_.emplace_back(g);
     outcomeGroups.push_back(g);
   }
@@ -166,7 +187,7 @@ FileKORVELModel::FileKORVELModel(std::shared_ptr<const ModelDescription> descrip
     if (dd.outcomes.size() < 2) {
       groups.push_back(steps_[firstStep]);
     } else {
-      OutcomeGroup* g = outcomeGroups[nextGroup++];
+      BaseGroupClass* g = outcomeGroups[nextGroup++];
       g->initialize(static_cast<int>(dd.outcomes.size()), (dd.name + "Group").c_str());
       for (size_t o = 0; o < dd.outcomes.size(); o++) g->appendGroup(steps_[firstStep + o]);
       groups.push_back(g);

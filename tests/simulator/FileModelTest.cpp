@@ -3,8 +3,8 @@
 // generator, connectivity mode, trace and report size; the check mode; a
 // faulty file stops before any file is made; a model fault stops the run
 // with consistent files; interval measures and impulse rewards give the
-// values worked out by hand; the shipped models run and their results
-// hang together.
+// values worked out by hand; each outcome happens after its own delay; the
+// shipped models run and their results hang together.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -152,6 +152,65 @@ void CheckShippedModel(const std::string& name, const std::vector<std::string>& 
 }
 
 }  // namespace
+
+namespace {
+
+// One toss, taken at 0: Heads (0.3) after 2, Tails (0.7) after 5. So Heads
+// at 1, 3, 6: 0, 0.3, 0.3; Tails: 0, 0, 0.7; Over = Heads + Tails: 0, 0.3, 1.
+// Were every outcome timed by the first one's delay, Tails at 3 would be 0.7.
+const char* const kToss =
+    "format = 1\nname = \"toss\"\n"
+    "[adversary]\ncost_weight = 0\ndetection_weight = 0\npayoff_weight = 1\n"
+    "planning_horizon = 1\ncost_utility = \"0\"\ndetection_utility = \"0\"\npayoff_utility = \"x\"\n"
+    "[[variable]]\nname = \"Heads\"\nkind = \"knowledge\"\n"
+    "[[variable]]\nname = \"Tails\"\nkind = \"knowledge\"\n"
+    "[[decision]]\nname = \"Toss\"\nprecondition = \"Heads + Tails == 0\"\n"
+    "  [[decision.outcome]]\n  name = \"Head\"\n  probability = 0.3\n"
+    "  effects = { Heads = 1 }\n  delay = 2\n"
+    "  [[decision.outcome]]\n  name = \"Tail\"\n  probability = 0.7\n"
+    "  effects = { Tails = 1 }\n  delay = 5\n"
+    "[[measure]]\nname = \"Heads\"\nvalue = \"Heads\"\ntimes = [1, 3, 6]\n"
+    "[[measure]]\nname = \"Tails\"\nvalue = \"Tails\"\ntimes = [1, 3, 6]\n"
+    "[[measure]]\nname = \"Over\"\nvalue = \"Heads + Tails\"\ntimes = [1, 3, 6]\n";
+
+}  // namespace
+
+// Each outcome happens after its own delay, under both connectivity
+// algorithms.
+TEST(FileModel, EachOutcomeHappensAfterItsOwnDelay) {
+  TempDir dir;
+  writeFile(dir.file("toss.toml"), kToss);
+  const int n = 20000;
+  const std::vector<double> expected = {0, 0.3, 0.3, 0, 0, 0.7, 0, 0.3, 1};
+  for (const char* simtest : {"", "1"}) {
+    SCOPED_TRACE(std::string("SIMTEST=") + simtest);
+    std::vector<std::string> env;
+    if (*simtest) env.push_back(std::string("SIMTEST=") + simtest);
+    Result r = runSimulator(
+        {"-M", dir.file("toss.toml"), "-N", std::to_string(n), "-b", dir.file("t.bin")}, env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(actionsFired(r.out), 2 * n);
+    BinaryFile bin = readBinary(dir.file("t.bin"));
+    ASSERT_TRUE(bin.whole);
+    std::vector<std::vector<double>> rows = bin.rows(9);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(n));
+    std::vector<double> sums(9, 0.0);
+    for (const std::vector<double>& row : rows) {
+      // Exactly one outcome, and never before its time.
+      ASSERT_EQ(row[0], 0);
+      ASSERT_EQ(row[3] + row[4], 0);
+      ASSERT_EQ(row[5] + row[2], 1);
+      ASSERT_EQ(row[1], row[2]);
+      for (int k = 0; k < 9; k++) sums[k] += row[k];
+    }
+    for (int k = 0; k < 9; k++) {
+      const double p = expected[k];
+      // A 99.9% interval around the true probability (3.29 standard errors).
+      const double halfWidth = 3.29 * std::sqrt(p * (1 - p) / n);
+      EXPECT_NEAR(sums[k] / n, p, halfWidth) << "measure " << k;
+    }
+  }
+}
 
 TEST(FileModel, ShippedModelsRunAndTheirResultsHangTogether) {
   CheckShippedModel("enterprise", {"DataExfiltrated", "RansomwareDeployed", "Detected"},

@@ -339,7 +339,8 @@ TEST(SolverModelFileTest, BuiltInModelFileGivesTheSameResults) {
 //   Heads at 0, 1: 0; at 2, 3, 4: 0.3, variance 0.3 x 0.7 = 0.21.
 //   Score = Heads + 2 Won at 2: Won is still 0, so 0.3 and 0.21; at 3: 3
 //   with probability 0.3, else 0: mean 0.9, E[X^2] = 2.7, variance 1.89.
-// The same coin with a random delay is refused, naming the step.
+// The same coin with a random delay is refused, naming the step; with
+// fixed delays that differ, naming the decision.
 TEST(SolverModelFileTest, TinyModelMatchesHandDerivedValues) {
   const std::string model = R"toml(format = 1
 name = "coin"
@@ -455,6 +456,13 @@ times = [2, 3]
   EXPECT_TRUE(support::contains(refused.err, "cannot solve the model exactly")) << refused.err;
   EXPECT_TRUE(support::contains(refused.err, "Tail")) << refused.err;
   EXPECT_TRUE(refused.out.empty()) << refused.out;
+
+  // Fixed delays that differ: the outcome is drawn when the decision is
+  // taken, which the solver refuses, naming the decision.
+  const support::Result apart = support::run(solve, {"--model", write("apart.toml", "5")});
+  EXPECT_EQ(apart.exitCode, solver::kExitUnsolvable);
+  EXPECT_TRUE(support::contains(apart.err, "decision Flip ")) << apart.err;
+  EXPECT_TRUE(apart.out.empty()) << apart.out;
 }
 
 }  // namespace

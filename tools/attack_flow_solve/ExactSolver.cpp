@@ -56,6 +56,7 @@
 #include "base/BaseGroupClass.h"
 #include "base/List.h"
 #include "base/PostselectGroup.h"
+#include "base/PreselectGroup.h"
 #include "distributions/DistributionDefinition.h"
 #include "distributions/LaggedFibonacci.h"
 #include "formalism/BaseKORVELAction.h"
@@ -235,6 +236,7 @@ bool ExactSolver::Prepare(std::string* error) {
   // Units: a formalism action firing itself, or a group that selects one of
   // its formalism actions when it fires.
   units_.assign(sim_.NumUnits, Unit());
+  BaseGroupClass* preselecting = nullptr;
   for (int i = 0; i < sim_.NumUnits; i++) {
     BaseGroupClass* g = sim_.Groups[i];
     Unit& u = units_[i];
@@ -257,6 +259,11 @@ bool ExactSolver::Prepare(std::string* error) {
         }
         u.flagSlots.push_back(slot(member));
       }
+    } else if (dynamic_cast<PreselectGroup*>(g)) {
+      // A member drawn when the unit is scheduled would branch the schedule
+      // itself; the branching here happens only at firings. Reported after
+      // the delays, a random delay being the more basic reason.
+      if (!preselecting) preselecting = g;
     } else {
       *error = std::string("unit ") + g->getName() +
                " is a kind of group whose selection the exact solver cannot enumerate";
@@ -268,6 +275,18 @@ bool ExactSolver::Prepare(std::string* error) {
   if (!draws_) draws_ = std::make_unique<ScriptedDraws>();
   if (!CheckDelaysDrawNothing(actions, numActions, draws_->generator(), error))
     return false;
+  if (preselecting) {
+    // The file models name a decision's outcome group "<decision>Group".
+    std::string name = preselecting->getName();
+    const std::string suffix = "Group";
+    const size_t stem = name.size() - suffix.size();
+    if (name.size() > suffix.size() && name.compare(stem, suffix.size(), suffix) == 0)
+      name.erase(stem);
+    *error = "the outcomes of decision " + name + " (group " + preselecting->getName() +
+             ") have different delays, so the outcome is drawn when the decision is taken; "
+             "the exact solver cannot enumerate that draw";
+    return false;
+  }
 
   // The observed nodes: instant-of-time nodes measuring a single instant.
   std::map<PerformanceVariableNode*, int> indexOf;
