@@ -783,6 +783,31 @@ TEST(SimMgrModel, AModelFileLabelsAndSizesTheStudyItsSummaryAndTheStandIn) {
   EXPECT_EQ(f.nodes[3].mean, 1.0);
 }
 
+// A measure accumulated over intervals is reported at each interval's end:
+// the time "Reached" has held by T, for the step after an exponential delay
+// of rate 1/2, is T - 2 (1 - exp(-T/2)).
+TEST(SimMgrModel, IntervalMeasuresAreReportedAtTheirEnds) {
+  const support::TempDir dir;
+  const std::string model = dir.file("tiny.toml");
+  support::writeFile(model, std::string(kTinyModel) +
+                                "[[measure]]\nname = \"Time reached\"\nkind = \"interval\"\nvalue = \"Count\"\n"
+                                "start = 0\nend = [2, 4]\n");
+  const support::Result o = RunSimMgr({"--model", model, "--jobs", "1", "--half-width", "1e-6", "--quiet",
+                                       "--out", dir.file("r"), "--", "-N", "4000"});
+  ASSERT_EQ(o.exitCode, 0) << o.out;
+  const StudyResults r = ReadResults(dir.file("r"));
+  ASSERT_EQ(r.nodes.size(), 8u);
+  for (size_t i = 6; i < 8; i++) {
+    const NodeResult& n = r.nodes[i];
+    const double end = i == 6 ? 2.0 : 4.0;
+    EXPECT_EQ(n.name, "Time reached");
+    EXPECT_EQ(n.time, end);
+    const double expected = end - 2.0 * (1.0 - std::exp(-end / 2.0));
+    EXPECT_GT(expected, n.lower - 0.02) << end;
+    EXPECT_LT(expected, n.upper + 0.02) << end;
+  }
+}
+
 // The built-in model's file gives the same study as the compiled model; a
 // model file with a fault is reported where it is, before any simulator
 // starts, and ends simmgr (and summarize) with exit code 1.

@@ -90,10 +90,7 @@ std::string DrawPlot(const StudyResults& r, const std::string& title, const std:
                                       "% interval (" + std::to_string(r.replications) + " replications" +
                                       (r.complete ? "" : ", incomplete") + ")")
      << "\n"
-     << "set termoption noenhanced\n"
-     << "set xlabel 'time'\nset ylabel 'mean'\nset key outside right top\nset grid\n"
-     << "set offsets 0, 0, 0.02, 0.02\n"
-     << "set style fill transparent solid 0.18 noborder\n";
+     << "set termoption noenhanced\n";
   // One inline data block per PV: time, mean, lower, upper.
   std::map<std::string, std::vector<const NodeResult*>> byName;
   std::vector<std::string> names;
@@ -101,6 +98,23 @@ std::string DrawPlot(const StudyResults& r, const std::string& title, const std:
     if (!byName.count(n.name)) names.push_back(n.name);
     byName[n.name].push_back(&n);
   }
+  // Probabilities (PVs whose means stay within [0, 1]) would be flattened
+  // by measures of hours or costs drawn on the same axis: when a study has
+  // both, the others get the right-hand axis and a scale of their own.
+  std::vector<bool> onRight(names.size(), false);
+  for (size_t k = 0; k < names.size(); k++)
+    for (const NodeResult* n : byName[names[k]])
+      if (!(n->mean >= 0.0 && n->mean <= 1.0)) onRight[k] = true;
+  const size_t rightCount = static_cast<size_t>(std::count(onRight.begin(), onRight.end(), true));
+  const bool twoAxes = rightCount > 0 && rightCount < names.size();
+  if (!twoAxes) onRight.assign(names.size(), false);
+  gp << "set xlabel 'time'\nset ylabel " << (twoAxes ? "'probability (left axis)'" : "'mean'")
+     << "\nset key outside right top\nset grid\n";
+  if (twoAxes)
+    gp << "set y2label 'other measures (right axis)'\nset ytics nomirror\nset y2tics\n"
+       << "set yrange [-0.02:1.02]\n";
+  gp << "set offsets 0, 0, 0.02, 0.02\n"
+     << "set style fill transparent solid 0.18 noborder\n";
   for (size_t k = 0; k < names.size(); k++) {
     gp << "$pv" << k << " << EOD\n";
     for (const NodeResult* n : byName[names[k]]) {
@@ -113,9 +127,10 @@ std::string DrawPlot(const StudyResults& r, const std::string& title, const std:
   gp << "plot ";
   for (size_t k = 0; k < names.size(); k++) {
     const int colour = static_cast<int>(k) + 1;
-    gp << (k ? ", \\\n     " : "") << "$pv" << k << " using 1:3:4 with filledcurves lc " << colour
-       << " notitle, $pv" << k << " using 1:2 with lines lw 2 lc " << colour << " title "
-       << GnuplotString(names[k]);
+    const char* axes = onRight[k] ? " axes x1y2" : "";
+    gp << (k ? ", \\\n     " : "") << "$pv" << k << " using 1:3:4" << axes << " with filledcurves lc "
+       << colour << " notitle, $pv" << k << " using 1:2" << axes << " with lines lw 2 lc " << colour
+       << " title " << GnuplotString(names[k] + (onRight[k] ? " (right)" : ""));
   }
   gp << "\n";
   if (!WriteResultFile(script, gp.str(), err)) return "plot skipped (its script could not be written)";
@@ -245,8 +260,11 @@ StudyResults BuildResults(const MeasureLayout& layout, const Aggregate& a, const
     const NodeStats& s = a.nodes[static_cast<size_t>(i)];
     NodeResult n;
     n.pvId = i;
-    n.name = layout.nodes[static_cast<size_t>(i)].name;
-    n.time = layout.nodes[static_cast<size_t>(i)].time;
+    const MeasureLayout::Node& measured = layout.nodes[static_cast<size_t>(i)];
+    n.name = measured.name;
+    // A node accumulated over an interval is reported at the interval's end,
+    // so that its nodes line up in time as those of an instant do.
+    n.time = measured.interval ? measured.end : measured.time;
     n.n = s.n;
     n.mean = s.mean;
     n.variance = s.Variance();
