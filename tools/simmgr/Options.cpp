@@ -464,7 +464,7 @@ std::string StudyUsage() {
       "Exit codes: 0 done; 1 failure (no simulator left, none could start; a model\n"
       "file with problems, --out or --bin-dir not writable or the bin directory in\n"
       "use, all found before any simulator starts; results or standard output not\n"
-      "writable); 2 bad options;\n"
+      "writable); 2 bad options (also an experiment outside the model's study);\n"
       "130 / 143 interrupted by SIGINT / SIGTERM (results so far written, marked\n"
       "incomplete).\n";
 }
