@@ -837,3 +837,110 @@ TEST(SimMgrModel, TheBuiltInModelsFileMatchesAndAFaultyFileStartsNothing) {
   EXPECT_EQ(summary.exitCode, 1) << summary.out;
   EXPECT_TRUE(contains(summary.out, "none.toml: cannot read the model file")) << summary.out;
 }
+
+namespace {
+
+// A coin with weight p of heads, flipped once at 0 and landing at 1; the
+// study sweeps p over 0.2 and 0.7 (rounds, a second global, stays 3).
+const char* const kSweptModel =
+    "format = 1\nname = \"swept\"\n"
+    "[adversary]\ncost_weight = 0\ndetection_weight = 0\npayoff_weight = 1\n"
+    "planning_horizon = 1\ncost_utility = \"0\"\ndetection_utility = \"0\"\npayoff_utility = \"x\"\n"
+    "[[global]]\nname = \"p\"\ntype = \"double\"\ndefault = 0.5\n"
+    "[[global]]\nname = \"rounds\"\ntype = \"int\"\ndefault = 3\n"
+    "[[variable]]\nname = \"Heads\"\nkind = \"knowledge\"\n"
+    "[[variable]]\nname = \"Done\"\nkind = \"knowledge\"\n"
+    "[[decision]]\nname = \"Flip\"\nprecondition = \"Done == 0\"\n"
+    "  [[decision.outcome]]\n  name = \"Head\"\n  probability = \"p\"\n"
+    "  effects = { Heads = 1, Done = 1 }\n  delay = 1\n"
+    "  [[decision.outcome]]\n  name = \"Tail\"\n  probability = \"1 - p\"\n"
+    "  effects = { Done = 1 }\n  delay = 1\n"
+    "[[decision]]\nname = \"Wait\"\nprecondition = \"Done == 1\"\n"
+    "  [[decision.outcome]]\n  name = \"Idle\"\n  probability = 1\n  delay = 1\n"
+    "[[measure]]\nname = \"Heads\"\nvalue = \"Heads\"\ntimes = [0, 2]\n"
+    "[study]\n  [[study.factor]]\n  global = \"p\"\n  values = [0.2, 0.7]\n";
+
+std::vector<std::string> CsvRows(const std::string& text) {
+  std::vector<std::string> rows;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) rows.push_back(line);
+  return rows;
+}
+
+}  // namespace
+
+// --experiments runs each chosen experiment as a full study with -e N and the
+// same seeds: OUT/N holds exactly what a study of that experiment alone
+// writes, and OUT/experiments.csv one row per experiment and node whose
+// means agree with the experiment's p. A number outside the study is a bad
+// option found before anything starts.
+TEST(SimMgrModel, ExperimentsRunInTurnAndAreGatheredInOneFile) {
+  const support::TempDir dir;
+  const std::string model = dir.file("swept.toml");
+  support::writeFile(model, kSweptModel);
+  const std::vector<std::string> common = {"--model", model, "--jobs", "2", "--max", "2000",
+                                           "--half-width", "1e-6", "--quiet", "--seed", "7"};
+  std::vector<std::string> args = common;
+  for (const std::string& a : {std::string("--experiments"), std::string("all"), std::string("--out"), dir.file("all")})
+    args.push_back(a);
+  const support::Result o = RunSimMgr(args);
+  ASSERT_EQ(o.exitCode, 0) << o.out;
+  EXPECT_TRUE(contains(o.out, "Experiment 0 (p=0.2): Stopped: --max 2000 replications reached")) << o.out;
+  EXPECT_TRUE(contains(o.out, "Experiment 1 (p=0.7): Stopped: --max 2000 replications reached")) << o.out;
+  EXPECT_TRUE(contains(o.out, "Mean of each measure at its last instant")) << o.out;
+
+  const std::vector<std::string> rows = CsvRows(readFile(dir.file("all/experiments.csv")));
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[0], "experiment,name,p,rounds,pv,pv_name,time,n,mean,lower,upper");
+  const double p[] = {0.2, 0.7};
+  for (int e = 0; e < 2; e++) {
+    SCOPED_TRACE("experiment " + std::to_string(e));
+    const std::string prefix = std::to_string(e) + ",p=" + (e == 0 ? "0.2" : "0.7") + "," +
+                               (e == 0 ? "0.2" : "0.7") + ",3,";
+    const std::string start = prefix + "0,Heads,0,2000,0,0,", end = prefix + "1,Heads,2,2000,";
+    EXPECT_EQ(rows[1 + 2 * e].compare(0, start.size(), start), 0) << rows[1 + 2 * e];
+    ASSERT_EQ(rows[2 + 2 * e].compare(0, end.size(), end), 0) << rows[2 + 2 * e];
+    std::istringstream tail(rows[2 + 2 * e].substr(end.size()));
+    double mean = 0, lower = 0, upper = 0;
+    char comma = 0;
+    ASSERT_TRUE(tail >> mean >> comma >> lower >> comma >> upper) << rows[2 + 2 * e];
+    EXPECT_LE(lower, mean);
+    EXPECT_GE(upper, mean);
+    EXPECT_LT(upper - lower, 0.1);
+    EXPECT_NEAR(mean, p[e], 5.0 * std::sqrt(p[e] * (1 - p[e]) / 2000.0));
+    // The experiment's own directory is what a study of it alone writes.
+    std::vector<std::string> alone = common;
+    for (const std::string& a : {std::string("--out"), dir.file("alone" + std::to_string(e)),
+                                 std::string("--"), std::string("-e"), std::to_string(e)})
+      alone.push_back(a);
+    const support::Result single = RunSimMgr(alone);
+    ASSERT_EQ(single.exitCode, 0) << single.out;
+    const std::string mine = dir.file("all/" + std::to_string(e));
+    EXPECT_EQ(readFile(mine + "/results.csv"), readFile(dir.file("alone" + std::to_string(e)) + "/results.csv"));
+    EXPECT_EQ(readFile(mine + "/results.json"), readFile(dir.file("alone" + std::to_string(e)) + "/results.json"));
+  }
+
+  // A list picks experiments; one beyond the study stops everything first.
+  args = common;
+  for (const std::string& a : {std::string("--experiments"), std::string("1"), std::string("--out"), dir.file("one")})
+    args.push_back(a);
+  const support::Result one = RunSimMgr(args);
+  ASSERT_EQ(one.exitCode, 0) << one.out;
+  EXPECT_EQ(CsvRows(readFile(dir.file("one/experiments.csv"))).size(), 3u);
+  EXPECT_FALSE(fs::exists(dir.file("one/0")));
+  args = common;
+  for (const std::string& a : {std::string("--experiments"), std::string("0-2"), std::string("--out"), dir.file("none")})
+    args.push_back(a);
+  const support::Result outside = RunSimMgr(args);
+  EXPECT_EQ(outside.exitCode, 2) << outside.out;
+  EXPECT_TRUE(contains(outside.out, "the model's study has 2 experiments, numbered 0 to 1")) << outside.out;
+  EXPECT_FALSE(fs::exists(dir.file("none")));
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--experiments", "1,"}, {"--experiments", "2-1"}, {"--experiments", "x"},
+        {"--experiments", "0", "--", "-e", "1"}}) {
+    const support::Result refused = RunSimMgr(bad);
+    EXPECT_EQ(refused.exitCode, 2) << refused.out;
+    EXPECT_TRUE(contains(refused.out, "--experiments")) << refused.out;
+  }
+}

@@ -465,4 +465,109 @@ times = [2, 3]
   EXPECT_TRUE(apart.out.empty()) << apart.out;
 }
 
+// The coin's weight of heads a global, p, swept by the study over 0.3 and
+// 0.6: each experiment gives exactly p and p(1 - p) for Heads at 2 (and 0
+// at 0), whatever the experiment; an override on top gives its own value;
+// an experiment outside the study is a bad option, named by the driver.
+TEST(SolverModelFileTest, ExperimentsAndOverridesSetTheGlobals) {
+  const std::string model = R"toml(format = 1
+name = "swept"
+
+[adversary]
+cost_weight = 0.2
+detection_weight = 0.2
+payoff_weight = 0.6
+planning_horizon = 1
+cost_utility = "1 - x / 10"
+detection_utility = "1 - x"
+payoff_utility = "x / 100"
+
+[[global]]
+name = "p"
+type = "double"
+default = 0.5
+
+[[variable]]
+name = "Heads"
+kind = "goal"
+payoff = 100
+
+[[variable]]
+name = "Done"
+kind = "knowledge"
+
+[[decision]]
+name = "Flip"
+precondition = "Done == 0"
+
+  [[decision.outcome]]
+  name = "Head"
+  probability = "p"
+  effects = { Heads = 1, Done = 1 }
+  delay = 1
+
+  [[decision.outcome]]
+  name = "Tail"
+  probability = "1 - p"
+  effects = { Done = 1 }
+  delay = 1
+
+[[decision]]
+name = "Wait"
+precondition = "Done == 1"
+
+  [[decision.outcome]]
+  name = "Idle"
+  probability = 1
+  delay = 1
+
+[[measure]]
+name = "Heads"
+value = "Heads"
+times = [0, 2]
+
+[study]
+  [[study.factor]]
+  global = "p"
+  values = [0.3, 0.6]
+)toml";
+  const support::TempDir dir;
+  support::writeFile(dir.file("swept.toml"), model);
+  const std::string solve = support::program("attack_flow_solve");
+  auto solveWith = [&](std::vector<std::string> extra, double p) {
+    SCOPED_TRACE(::testing::PrintToString(extra));
+    std::vector<std::string> words = {"--model", dir.file("swept.toml"), "--csv", "-"};
+    words.insert(words.end(), extra.begin(), extra.end());
+    const support::Result run = support::run(solve, words);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    StudyResults results;
+    std::string error;
+    std::istringstream csv(run.out);
+    ASSERT_TRUE(ReadCsv(csv, &results, &error)) << error;
+    ASSERT_EQ(results.nodes.size(), 2u) << run.out;
+    EXPECT_EQ(results.nodes[0].mean, 0.0);
+    EXPECT_EQ(results.nodes[0].variance, 0.0);
+    EXPECT_EQ(results.nodes[1].time, 2.0);
+    EXPECT_NEAR(results.nodes[1].mean, p, kTolerance);
+    EXPECT_NEAR(results.nodes[1].variance, p * (1 - p), kTolerance);
+  };
+  solveWith({}, 0.3);
+  solveWith({"-e", "0"}, 0.3);
+  solveWith({"-e", "1"}, 0.6);
+  solveWith({"--experiment=1"}, 0.6);
+  solveWith({"-O", "d:p:0.25"}, 0.25);
+  solveWith({"-e", "1", "-O", "d:p:0.25"}, 0.25);
+
+  const support::Result outside = support::run(solve, {"--model", dir.file("swept.toml"), "-e", "2"});
+  EXPECT_EQ(outside.exitCode, solver::kExitBadOptions);
+  EXPECT_TRUE(support::contains(outside.err, "-e 2: the study of")) << outside.err;
+  EXPECT_TRUE(support::contains(outside.err, "has 2 experiments")) << outside.err;
+  EXPECT_TRUE(outside.out.empty()) << outside.out;
+  for (const std::string bad : {"-1", "x", "65536", "1x"}) {
+    const support::Result refused = support::run(solve, {"-e", bad});
+    EXPECT_EQ(refused.exitCode, solver::kExitBadOptions) << bad;
+    EXPECT_TRUE(support::contains(refused.err, "is not an experiment number")) << refused.err;
+  }
+}
+
 }  // namespace

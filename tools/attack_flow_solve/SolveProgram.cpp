@@ -1,6 +1,9 @@
 #include "attack_flow_solve/SolveProgram.h"
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -64,15 +67,29 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Whether the chosen experiment lies outside the study of the model (one
+// with global variables; without them the number only labels a run).
+bool experimentOutsideStudy(const ProgramOptions& options) {
+  std::ostringstream ignored;
+  std::unique_ptr<BaseStudyClass> study = ModelCatalogue::OpenStudy(
+      options.modelPath.empty() ? ModelCatalogue::kDefaultModel : options.modelPath, ignored);
+  return study && study->GetNumGVs() > 0 &&
+         options.choice.experiment >= static_cast<unsigned>(study->GetNumExps());
+}
+
 }  // namespace
 
 void PrintUsage(std::ostream& out) {
-  out << "Usage: " << kProgram << " [--model FILE] [--csv FILE] [--json FILE]\n"
+  out << "Usage: " << kProgram
+      << " [--model FILE] [-e N] [-O TEXT] [--csv FILE] [--json FILE]\n"
       << "Computes the exact expected value and variance of every performance variable of\n"
       << "the model at every instant, by following every weighted choice of the model\n"
       << "(all of its delays must be deterministic or zero).\n"
       << "\n"
       << "  --model FILE  solve the model of a model file (default: the built-in attack_flow)\n"
+      << "  -e, --experiment N\n"
+      << "                solve experiment N of the model's study (from 0; default 0)\n"
+      << "  -O TEXT       override global variables, type:name:value:..., on top of it\n"
       << "  --csv FILE    write the results as CSV to FILE (- for standard output)\n"
       << "  --json FILE   write the results as JSON to FILE (- for standard output)\n"
       << "  -h, --help    show this text\n"
@@ -81,7 +98,8 @@ void PrintUsage(std::ostream& out) {
       << "number of branches explored and the time taken go to standard error.\n"
       << "A file is replaced only once it is written whole.\n"
       << "Exit status: 0 solved, 1 the model cannot be solved exactly or a file or\n"
-      << "standard output cannot be written, 2 bad options.\n";
+      << "standard output cannot be written, 2 bad options (among them an experiment\n"
+      << "outside the model's study).\n";
 }
 
 int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* error) {
@@ -101,13 +119,18 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
       value = arg.substr(equals + 1);
       hasValue = true;
     }
-    if (name != "--csv" && name != "--json" && name != "--model") {
+    if (name == "-e") name = "--experiment";
+    if (name != "--csv" && name != "--json" && name != "--model" && name != "--experiment" &&
+        name != "-O") {
       *error = arg.size() > 1 && arg[0] == '-' ? "unknown option '" + arg + "'"
                                                : "unexpected argument '" + arg + "'";
       return kExitBadOptions;
     }
-    const std::string needs = name == "--model" ? "option --model needs a model file name"
-                                                : "option " + name + " needs a file name (- for standard output)";
+    const std::string needs =
+        name == "--model"        ? "option --model needs a model file name"
+        : name == "--experiment" ? "option " + arg + " needs an experiment number"
+        : name == "-O"           ? "option -O needs overrides type:name:value:..."
+                                 : "option " + name + " needs a file name (- for standard output)";
     if (!hasValue) {
       if (i + 1 >= argc || !argv[i + 1]) {
         *error = needs;
@@ -119,7 +142,22 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
       *error = needs;
       return kExitBadOptions;
     }
-    if (name == "--model") {
+    if (name == "--experiment") {
+      // The driver's own range for an experiment number.
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long number = std::strtoul(value.c_str(), &end, 10);
+      if (!std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' || errno != 0 ||
+          number > 65535) {
+        *error = "option " + name + ": '" + value + "' is not an experiment number (0 to 65535)";
+        return kExitBadOptions;
+      }
+      options->choice.hasExperiment = true;
+      options->choice.experiment = static_cast<unsigned>(number);
+    } else if (name == "-O") {
+      options->choice.hasOverrides = true;
+      options->choice.overrides = value;
+    } else if (name == "--model") {
       options->modelPath = ModelCatalogue::Resolve(value);
     } else if (name == "--csv") {
       options->csv = true;
@@ -132,13 +170,22 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
   return kExitSolved;
 }
 
-std::unique_ptr<SimulatorClass> BuildSimulator(const std::string& modelPath, int* exitStatus) {
-  // A terminating run of the first experiment; the replication limit only
+std::unique_ptr<SimulatorClass> BuildSimulator(const std::string& modelPath, int* exitStatus,
+                                               const ExperimentChoice& choice) {
+  // A terminating run of the chosen experiment; the replication limit only
   // gives the command line the option it must have.
   std::vector<std::string> words = {kProgram, "-N", "1"};
   if (!modelPath.empty()) {
     words.push_back("-M");
     words.push_back(modelPath);
+  }
+  if (choice.hasExperiment) {
+    words.push_back("-e");
+    words.push_back(std::to_string(choice.experiment));
+  }
+  if (choice.hasOverrides) {
+    words.push_back("-O");
+    words.push_back(choice.overrides);
   }
   std::vector<char*> args;
   for (std::string& w : words) args.push_back(&w[0]);
@@ -171,7 +218,12 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
 
   int setUpStatus = 0;
-  std::unique_ptr<SimulatorClass> sim = BuildSimulator(options.modelPath, &setUpStatus);
+  std::unique_ptr<SimulatorClass> sim =
+      BuildSimulator(options.modelPath, &setUpStatus, options.choice);
+  if (!sim && options.choice.hasExperiment && experimentOutsideStudy(options)) {
+    // The driver has named the experiments there are: a bad option.
+    return kExitBadOptions;
+  }
   if (!sim) {
     // The model's own problems are already on standard error.
     err << kProgram << ": cannot set up the model " << options.modelPath << std::endl;

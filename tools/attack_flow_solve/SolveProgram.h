@@ -18,6 +18,15 @@ const int kExitSolved = 0;
 const int kExitUnsolvable = 1;
 const int kExitBadOptions = 2;
 
+// Which experiment of the model's study to solve, and global-variable
+// overrides (type:name:value:...) on top of its values.
+struct ExperimentChoice {
+  bool hasExperiment = false;
+  unsigned experiment = 0;
+  bool hasOverrides = false;
+  std::string overrides;
+};
+
 struct ProgramOptions {
   bool help = false;
   bool csv = false;
@@ -25,6 +34,7 @@ struct ProgramOptions {
   bool json = false;
   std::string jsonPath;
   std::string modelPath;  // a model file; empty: the built-in attack_flow
+  ExperimentChoice choice;
 };
 
 // kExitSolved when the options are good; kExitBadOptions with a message
@@ -34,11 +44,13 @@ void PrintUsage(std::ostream& out);
 
 // The driver with the study, reward model, model, units, connectivity and
 // event list set up exactly as for a terminating simulation of the model
-// file (the built-in attack_flow when empty); its progress lines are kept
-// off standard output. Null when the model cannot be set up (its problems
-// on standard error, the driver's exit status in *exitStatus).
+// file (the built-in attack_flow when empty), in the chosen experiment with
+// its overrides; its progress lines are kept off standard output. Null when
+// the model cannot be set up (its problems on standard error, the driver's
+// exit status in *exitStatus).
 std::unique_ptr<SimulatorClass> BuildSimulator(const std::string& modelPath = std::string(),
-                                               int* exitStatus = nullptr);
+                                               int* exitStatus = nullptr,
+                                               const ExperimentChoice& choice = ExperimentChoice());
 // Destroys it, again without progress lines.
 void DestroySimulator(std::unique_ptr<SimulatorClass>& sim);
 

@@ -91,6 +91,10 @@ std::vector<std::string> splitCsv(const std::string& line) {
 
 }  // namespace
 
+std::string ResultNumber(double v) { return number(v); }
+
+std::string CsvField(const std::string& text) { return csvField(text); }
+
 void WriteCsv(std::ostream& out, const StudyResults& r) {
   out << "pv_id,name,time,n,mean,variance,lower,upper\n";
   for (const NodeResult& n : r.nodes)

@@ -36,6 +36,13 @@ void WriteCsv(std::ostream& out, const StudyResults& results);
 void WriteJson(std::ostream& out, const StudyResults& results);
 // One row per PV with its mean at each instant.
 void WriteTable(std::ostream& out, const StudyResults& results);
+// A number as the result files write it: the shortest text that reads back
+// as the same double (whole numbers without an exponent).
+std::string ResultNumber(double v);
+// A CSV field: the text itself, or quoted when it holds a comma, a quote or
+// a line break.
+std::string CsvField(const std::string& text);
+
 // Reads what WriteCsv wrote; false (with a message in *error) on bad input.
 bool ReadCsv(std::istream& in, StudyResults* results, std::string* error);
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "simmgr/Experiments.h"
+
 namespace simmgr {
 
 namespace {
@@ -283,7 +285,8 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     const bool known = name == "--jobs" || name == "--seed" || name == "--half-width" ||
                        name == "--relative" || name == "--max" || name == "--simulator" ||
                        name == "--port" || name == "--bin-dir" || name == "--start-timeout" ||
-                       name == "--stall-warning" || name == "--drop-stalled";
+                       name == "--stall-warning" || name == "--drop-stalled" ||
+                       name == "--experiments";
     if (!known) {
       *error = "unknown option '" + name + "'";
       if (name.compare(0, 1, "-") != 0) *error = "unexpected argument '" + name + "'";
@@ -336,6 +339,9 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
         return ParseOutcome::kError;
       }
       o->port = static_cast<int>(v);
+    } else if (name == "--experiments") {
+      if (!CheckExperimentList(value, error)) return ParseOutcome::kError;
+      o->experiments = value;
     } else if (name == "--bin-dir") {
       if (value.empty()) {
         *error = "--bin-dir needs a directory name";
@@ -357,6 +363,18 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     }
   }
   if (!CheckSimulatorArguments(o, error)) return ParseOutcome::kError;
+  if (!o->experiments.empty()) {
+    // Each experiment sets -e itself, and exact values belong to one of them.
+    for (const std::string& a : o->simulatorArgs)
+      if (a.compare(0, 2, "-e") == 0) {
+        *error = "--experiments sets -e for each experiment; give no -e after --";
+        return ParseOutcome::kError;
+      }
+    if (!o->exact.empty()) {
+      *error = "--exact compares one study with exact values; it cannot go with --experiments";
+      return ParseOutcome::kError;
+    }
+  }
   return ParseOutcome::kRun;
 }
 
@@ -428,6 +446,9 @@ std::string StudyUsage() {
       "                     a simulator (default 10)\n"
       "  --drop-stalled T   drop (and stop) a simulator the study has waited T seconds\n"
       "                     for; the study goes on with the others (default: never)\n"
+      "  --experiments E    run experiments of the model's study in turn, each a full\n"
+      "                     study with the same seeds: all, or a list such as 0,3-5;\n"
+      "                     writes OUT/<N>/ for each and OUT/experiments.csv\n"
       "  --quiet            no progress on standard error\n"
       "  --help             this text\n"
       "\n"
@@ -443,7 +464,7 @@ std::string StudyUsage() {
       "Exit codes: 0 done; 1 failure (no simulator left, none could start; a model\n"
       "file with problems, --out or --bin-dir not writable or the bin directory in\n"
       "use, all found before any simulator starts; results or standard output not\n"
-      "writable); 2 bad options;\n"
+      "writable); 2 bad options (also an experiment outside the model's study);\n"
       "130 / 143 interrupted by SIGINT / SIGTERM (results so far written, marked\n"
       "incomplete).\n";
 }

@@ -29,6 +29,7 @@ struct StudyOptions {
   bool progress = true;
   long long reportSize = 200;            // -n given to the simulators
   int experiment = 0;                    // -e given to the simulators
+  std::string experiments;               // --experiments: "all" or a list; "": one study
   std::vector<std::string> simulatorArgs;  // passed through (after --)
 };
 

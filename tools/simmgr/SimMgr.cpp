@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "results/FileOutput.h"
+#include "simmgr/Experiments.h"
 
 namespace simmgr {
 
@@ -55,6 +56,7 @@ int RunSimMgr(const std::vector<std::string>& args, const std::string& programPa
     return kExitUsage;
   }
   if (options.simulator.empty()) options.simulator = DefaultSimulator(programPath);
+  if (!options.experiments.empty()) return RunExperiments(options, out, err);
   return RunStudy(options, out, err);
 }
 
