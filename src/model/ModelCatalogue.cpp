@@ -1,7 +1,6 @@
 #include "model/ModelCatalogue.h"
 
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <iostream>
 
 #include "model/FileStudy.h"
@@ -27,9 +26,11 @@ bool EndsWith(const std::string& text, const std::string& tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-bool Exists(const std::string& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0;
+// The compiled model with exactly that name, or null.
+const CompiledModel* FindCompiled(const std::string& name) {
+  for (const CompiledModel& m : kCompiledModels)
+    if (name == m.name) return &m;
+  return nullptr;
 }
 
 }  // namespace
@@ -41,20 +42,18 @@ std::vector<std::string> ModelCatalogue::CompiledNames() {
 }
 
 std::string ModelCatalogue::Resolve(const std::string& nameOrFile) {
-  for (const CompiledModel& m : kCompiledModels)
-    if (nameOrFile == m.name) return nameOrFile;
-  return FindModelFile(nameOrFile);
+  return FindCompiled(nameOrFile) ? nameOrFile : FindModelFile(nameOrFile);
 }
 
 std::unique_ptr<BaseStudyClass> ModelCatalogue::OpenStudy(const std::string& nameOrFile,
                                                           std::ostream& errors) {
-  for (const CompiledModel& m : kCompiledModels)
-    if (nameOrFile == m.name) return m.make();
+  if (const CompiledModel* compiled = FindCompiled(nameOrFile)) return compiled->make();
   const std::string path = FindModelFile(nameOrFile);
 
   const bool looksLikePath =
       nameOrFile.find('/') != std::string::npos || EndsWith(nameOrFile, ".toml");
-  if (!looksLikePath && !Exists(path)) {
+  std::error_code ec;
+  if (!looksLikePath && !std::filesystem::exists(path, ec)) {
     errors << "ERROR: no model named " << nameOrFile << ": the compiled models are";
     const char* separator = " ";
     for (const CompiledModel& m : kCompiledModels) {
