@@ -104,6 +104,27 @@ void LaggedFibonacci::srnd(std::uint32_t seed) {
   ranf_array(buffer, KK);
 }
 
+void LaggedFibonacci::restart(std::uint64_t key) {
+  const double ulp = (1.0 / (1L << 30)) / (1L << 22);  // 2^-52
+  bool odd = false;
+  for (int j = 0; j < KK; j++) {
+    key += 0x9e3779b97f4a7c15ull;
+    std::uint64_t z = key;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    z ^= z >> 31;
+    const std::uint64_t bits = z >> 12;  // 52 bits: a multiple of 2^-52 in [0, 1)
+    odd = odd || (bits & 1) != 0;
+    ran_u[j] = static_cast<double>(bits) * ulp;
+  }
+  // The lowest bits follow the recurrence mod 2 on their own: at least one
+  // must be set, or the period collapses (as the start routine ensures).
+  if (!odd) ran_u[1] += ulp;
+  ranf_array(buffer, KK);
+  ranf_array(buffer, KK);
+  k = 0;
+}
+
 double LaggedFibonacci::rnd() {
   if (k == KK) {
     k = 0;

@@ -25,6 +25,15 @@ public:
 
   // (Re)seeds the generator.
   virtual void srnd(std::uint32_t seed) { static_cast<void>(seed); }
+
+  // Restarts the stream at a point fixed by `key`, a well-mixed 64-bit value
+  // (a replication's own stream under common random numbers): srnd() with
+  // the key's top 31 bits, never 0. A generator whose seeding is slow
+  // compared with a replication fills its state from the key instead.
+  virtual void restart(std::uint64_t key) {
+    const std::uint32_t seed = static_cast<std::uint32_t>(key >> 33);
+    srnd(seed != 0 ? seed : 1u);
+  }
 };
 
 #endif

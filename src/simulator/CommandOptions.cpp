@@ -63,6 +63,8 @@ void SimulatorClass::PrintUsage() {
             << "-t <num>: Simulation Type (1 = Terminating[default] 0 = Steady State)\n"
             << "-w: Simulator will wait to send output until socket connection is established.\n"
             << "-H <address>: IPv4 address to listen on for SimMgr, e.g. 127.0.0.1 (default=all)\n"
+            << "-R: restart the random stream at every replication, from a point fixed by the seed\n"
+               "    and the replication number (common random numbers across experiments)\n"
             << std::flush;
 }
 
@@ -220,6 +222,11 @@ int16_t ParseCommandLine(int argc, char** argv, SimulatorSettings* settings, std
         if (!noParameter('K')) return 1;
         s.CheckModelOnly = true;
         break;
+      case 'R':
+        if (!noParameter('R')) return 1;
+        s.CommonRandomNumbers = true;
+        out << "Common Random Numbers: each replication restarts the stream" << std::endl;
+        break;
       case 'O':
         if (!expect('O')) return 1;
         s.OverrideString = param;
@@ -234,6 +241,15 @@ int16_t ParseCommandLine(int argc, char** argv, SimulatorSettings* settings, std
 
   if (s.CheckModelOnly && !s.HasModelFile) {
     err << "ERROR: -K checks a model file: give it with -M\n" << std::flush;
+    return 1;
+  }
+
+  // A steady-state run is one long replication cut into batches: there is
+  // no replication start at which to restart the stream.
+  if (s.CommonRandomNumbers && s.IsTerminating == 0) {
+    err << "ERROR: -R restarts the random stream at each replication of a terminating run; "
+           "a steady-state run (-t 0) has one long replication\n"
+        << std::flush;
     return 1;
   }
 

@@ -34,6 +34,7 @@ struct SimulatorSettings {
   bool HasModelFile = false;   // -M: the model file run instead of the built-in model
   std::string ModelFileName;
   bool CheckModelOnly = false;  // -K: load and check the model file, do not simulate
+  bool CommonRandomNumbers = false;  // -R: each replication starts its own stream
 };
 
 // Parses argv[1..argc-1] into *settings (which keeps its values for the

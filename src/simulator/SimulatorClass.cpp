@@ -336,6 +336,7 @@ bool SimulatorClass::SetUp(int argc, char** argv, int* exitStatus) {
 
   // 14. Seeding, once for the whole run.
   TheDistribution->getGenerator()->srnd(Seed ? Seed : 31415);
+  ReplicationsStarted = 0;
 
   // 15. The nodes observed per replication or batch.
   NumPVs = pvModel->getNumPVs();

@@ -100,6 +100,10 @@ class SimulatorClass : public SimulatorSettings, public Scheduler {
   // One replication from the current (initial) state to the end time, the
   // nodes completed at the end; the caller collects and resets.
   void SimulateReplication();
+  // With -R: reseeds the generator for the next replication from the seed
+  // and the replication's number, so that replication k of any run with the
+  // same seed and generator starts from the same point of the stream.
+  void RestartRandomStream();
   // The terminating run on two threads: this one simulates and saves the
   // state at every observation, a second one works the observations out on
   // another instance of the reward model and writes them. The same
@@ -189,6 +193,7 @@ class SimulatorClass : public SimulatorSettings, public Scheduler {
 
   // Output.
   alignas(64) int32_t ReplicationCount = 0;
+  int64_t ReplicationsStarted = 0;  // by the simulating thread (numbers the -R streams)
   double ElapsedCPU = 0.0;
   std::unique_ptr<std::ofstream> AsciiStream;
   std::unique_ptr<std::ofstream> BinStream;

@@ -1,12 +1,14 @@
 // The terminating run: independent replications from the model's initial
 // state up to the end time of the reward variables, one observation of every
 // node per replication, handed to the output side in packets. The random
-// stream is never reseeded: replications continue one stream.
+// stream is never reseeded (replications continue one stream) unless -R asks
+// each replication to start its own.
 #include <ctime>
 #include <iostream>
 #include <vector>
 
 #include "base/BaseModelClass.h"
+#include "distributions/DistributionDefinition.h"
 #include "rewards/PVModel.h"
 #include "simulator/ObservationBatch.h"
 #include "simulator/SimulatorClass.h"
@@ -45,7 +47,31 @@ void SimulatorClass::FinishAfterSignal(int k) {
   StopFlag = kStop;
 }
 
+namespace {
+
+// The splitmix64 finaliser: every input bit affects every output bit, so
+// neighbouring (seed, replication) pairs give unrelated generator seeds.
+uint64_t Mix(uint64_t x) {
+  x += 0x9e3779b97f4a7c15ull;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+  return x ^ (x >> 31);
+}
+
+// The key of replication `replication`'s stream in a run seeded with `seed`.
+uint64_t ReplicationKey(uint32_t seed, int64_t replication) {
+  return Mix(Mix(seed) ^ static_cast<uint64_t>(replication));
+}
+
+}  // namespace
+
+void SimulatorClass::RestartRandomStream() {
+  TheDistribution->getGenerator()->restart(ReplicationKey(Seed ? Seed : 31415, ReplicationsStarted));
+}
+
 void SimulatorClass::SimulateReplication() {
+  if (CommonRandomNumbers) RestartRandomStream();
+  ReplicationsStarted++;
   const int32_t firedBefore = ActionsFired;
   ResetSchedule();
   if (GenerateCompleteEventList() != 0) {

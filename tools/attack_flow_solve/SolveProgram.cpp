@@ -10,6 +10,7 @@
 #include <streambuf>
 #include <vector>
 
+#include "attack_flow_solve/CompareExact.h"
 #include "attack_flow_solve/ExactSolver.h"
 #include "model/ModelCatalogue.h"
 #include "results/FileOutput.h"
@@ -81,7 +82,7 @@ bool experimentOutsideStudy(const ProgramOptions& options) {
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: " << kProgram
-      << " [--model FILE] [-e N] [-O TEXT] [--csv FILE] [--json FILE]\n"
+      << " [--model FILE] [-e N | --compare A B] [-O TEXT] [--csv FILE] [--json FILE]\n"
       << "Computes the exact expected value and variance of every performance variable of\n"
       << "the model at every instant, by following every weighted choice of the model\n"
       << "(all of its delays must be deterministic or zero).\n"
@@ -89,6 +90,8 @@ void PrintUsage(std::ostream& out) {
       << "  --model FILE  solve the model of a model file (default: the built-in attack_flow)\n"
       << "  -e, --experiment N\n"
       << "                solve experiment N of the model's study (from 0; default 0)\n"
+      << "  --compare A B solve experiments A and B and write their exact difference B - A\n"
+      << "                per node (columns mean_a, mean_b, difference)\n"
       << "  -O TEXT       override global variables, type:name:value:..., on top of it\n"
       << "  --csv FILE    write the results as CSV to FILE (- for standard output)\n"
       << "  --json FILE   write the results as JSON to FILE (- for standard output)\n"
@@ -120,6 +123,24 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
       hasValue = true;
     }
     if (name == "-e") name = "--experiment";
+    if (name == "--compare") {
+      // Two experiment numbers, the driver's range for each.
+      for (unsigned* target : {&options->compareA, &options->compareB}) {
+        const char* word = i + 1 < argc ? argv[i + 1] : nullptr;
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long number = word ? std::strtoul(word, &end, 10) : 0;
+        if (!word || !std::isdigit(static_cast<unsigned char>(word[0])) || *end != '\0' || errno != 0 ||
+            number > 65535) {
+          *error = "option --compare needs two experiment numbers (0 to 65535), such as --compare 0 1";
+          return kExitBadOptions;
+        }
+        *target = static_cast<unsigned>(number);
+        i++;
+      }
+      options->compare = true;
+      continue;
+    }
     if (name != "--csv" && name != "--json" && name != "--model" && name != "--experiment" &&
         name != "-O") {
       *error = arg.size() > 1 && arg[0] == '-' ? "unknown option '" + arg + "'"
@@ -166,6 +187,10 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
       options->json = true;
       options->jsonPath = value;
     }
+  }
+  if (options->compare && options->choice.hasExperiment) {
+    *error = "--compare names both experiments; give no -e with it";
+    return kExitBadOptions;
   }
   return kExitSolved;
 }
@@ -216,6 +241,7 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
     PrintUsage(out);
     return FlushSucceeded(out) ? kExitSolved : kExitUnsolvable;
   }
+  if (options.compare) return RunComparison(options, out, err);
 
   int setUpStatus = 0;
   std::unique_ptr<SimulatorClass> sim =

@@ -35,6 +35,9 @@ struct ProgramOptions {
   std::string jsonPath;
   std::string modelPath;  // a model file; empty: the built-in attack_flow
   ExperimentChoice choice;
+  bool compare = false;  // --compare A B: the exact difference of two experiments
+  unsigned compareA = 0;
+  unsigned compareB = 0;
 };
 
 // kExitSolved when the options are good; kExitBadOptions with a message

@@ -186,6 +186,12 @@ bool CheckSimulatorArguments(StudyOptions* o, std::string* error) {
           return false;
         }
         break;
+      case 'R':
+        if (hasValue) {
+          *error = "simulator option -R takes no value";
+          return false;
+        }
+        break;
       case 'M':
         *error = "simulator option -M is set by simmgr: give the model with --model FILE";
         return false;
@@ -229,6 +235,15 @@ uint32_t SimulatorSeed(unsigned long long base, int index) {
   return static_cast<uint32_t>(s);
 }
 
+int SimulatorExperiment(const StudyOptions& o, int index) {
+  if (o.compareA < 0) return o.experiment;
+  return index < o.jobs / 2 ? o.compareA : o.compareB;
+}
+
+int SeedIndex(const StudyOptions& o, int index) {
+  return o.compareA < 0 || o.jobs < 2 ? index : index % (o.jobs / 2);
+}
+
 std::string SimulatorBinFile(const StudyOptions& o, int index) {
   return o.binDir + "/sim_" + std::to_string(index) + ".bin";
 }
@@ -244,7 +259,7 @@ std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
                                    "-c",
                                    std::to_string(index),
                                    "-s",
-                                   std::to_string(SimulatorSeed(o.seed, index)),
+                                   std::to_string(SimulatorSeed(o.seed, SeedIndex(o, index))),
                                    "-n",
                                    std::to_string(o.reportSize)};
   if (o.model != ModelCatalogue::kDefaultModel) {
@@ -254,6 +269,13 @@ std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
   if (!o.binDir.empty()) {
     args.push_back("-b");
     args.push_back(SimulatorBinFile(o, index));
+  }
+  if (o.compareA >= 0) {
+    // Paired simulators restart their streams at every replication, so
+    // that replication k of A and of B begin from the same random numbers.
+    args.push_back("-e");
+    args.push_back(std::to_string(SimulatorExperiment(o, index)));
+    args.push_back("-R");
   }
   // Passed through last: the simulator takes the last of a repeated option,
   // and simmgr has read the same values from them.
@@ -280,6 +302,22 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     if (shared > 0) continue;
     if (name == "--quiet") {
       o->progress = false;
+      continue;
+    }
+    if (name == "--compare") {
+      // Two experiment numbers follow.
+      for (int* target : {&o->compareA, &o->compareB}) {
+        long long v = 0;
+        if (hasInline || w.Done() || !ParseInteger(w.Peek(), 0, 32767, &v) ||
+            w.Peek().find_first_not_of("0123456789") != std::string::npos) {
+          *error = "--compare needs two experiment numbers, such as --compare 0 1";
+          return ParseOutcome::kError;
+        }
+        std::string word, ignored;
+        bool inlined = false;
+        w.Take(&word, &ignored, &inlined);
+        *target = static_cast<int>(v);
+      }
       continue;
     }
     const bool known = name == "--jobs" || name == "--seed" || name == "--half-width" ||
@@ -375,6 +413,20 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
       return ParseOutcome::kError;
     }
   }
+  if (o->compareA >= 0) {
+    // The comparison sets -e (and -R) for each simulator; exact values and a
+    // series of experiments belong to single studies.
+    const char* clash = !o->experiments.empty() ? "--experiments" : !o->exact.empty() ? "--exact" : nullptr;
+    if (clash) {
+      *error = std::string("--compare runs two experiments side by side; it cannot go with ") + clash;
+      return ParseOutcome::kError;
+    }
+    for (const std::string& a : o->simulatorArgs)
+      if (a.compare(0, 2, "-e") == 0) {
+        *error = "--compare sets -e for each simulator; give no -e after --";
+        return ParseOutcome::kError;
+      }
+  }
   return ParseOutcome::kRun;
 }
 
@@ -449,11 +501,15 @@ std::string StudyUsage() {
       "  --experiments E    run experiments of the model's study in turn, each a full\n"
       "                     study with the same seeds: all, or a list such as 0,3-5;\n"
       "                     writes OUT/<N>/ for each and OUT/experiments.csv\n"
+      "  --compare A B      compare experiments A and B of the model's study with\n"
+      "                     common random numbers: paired differences B - A per node,\n"
+      "                     run until every difference's interval is within the target;\n"
+      "                     writes OUT/compare.csv, OUT/<A>/ and OUT/<B>/\n"
       "  --quiet            no progress on standard error\n"
       "  --help             this text\n"
       "\n"
       "Simulator options after -- are passed to every simulator: -n SIZE (report\n"
-      "size, default 200), -r GEN, -e EXP, -N REPS, -O TEXT, -t 1.\n"
+      "size, default 200), -r GEN, -e EXP, -N REPS, -O TEXT, -t 1, -R.\n"
       "\n"
       "Reproducibility: observations are counted in rounds; round k is the k-th\n"
       "packet (-n replications) of every simulator, and the stopping rule is only\n"

@@ -30,6 +30,8 @@ struct StudyOptions {
   long long reportSize = 200;            // -n given to the simulators
   int experiment = 0;                    // -e given to the simulators
   std::string experiments;               // --experiments: "all" or a list; "": one study
+  int compareA = -1;                     // --compare A B; -1: no comparison
+  int compareB = -1;
   std::vector<std::string> simulatorArgs;  // passed through (after --)
 };
 
@@ -55,6 +57,13 @@ std::string SummarizeUsage();
 // replaced by 2^31 - 1. 2^31 - 1 is prime, so the seeds of up to 2147
 // simulators are distinct; all are non-zero and below 2^31.
 uint32_t SimulatorSeed(unsigned long long base, int index);
+
+// With --compare the study runs `jobs` simulators, the first half of them
+// experiment A, the second half B; simulator j of A and simulator j of B
+// (index jobs/2 + j) share a seed. The experiment simulator i runs, and the
+// index its seed is derived from (i itself without --compare).
+int SimulatorExperiment(const StudyOptions& options, int index);
+int SeedIndex(const StudyOptions& options, int index);
 
 // DIR/sim_<i>.bin: the binary result file of simulator i (with --bin-dir).
 std::string SimulatorBinFile(const StudyOptions& options, int index);

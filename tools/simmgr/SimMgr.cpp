@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "results/FileOutput.h"
+#include "simmgr/Compare.h"
 #include "simmgr/Experiments.h"
 
 namespace simmgr {
@@ -57,6 +58,7 @@ int RunSimMgr(const std::vector<std::string>& args, const std::string& programPa
   }
   if (options.simulator.empty()) options.simulator = DefaultSimulator(programPath);
   if (!options.experiments.empty()) return RunExperiments(options, out, err);
+  if (options.compareA >= 0) return RunCompare(options, out, err);
   return RunStudy(options, out, err);
 }
 

@@ -129,6 +129,12 @@ double StudentUpper(double t, double df) {
 
 }  // namespace
 
+double StudentTwoSidedP(double t, long long df) {
+  if (df < 1) return 1.0;
+  const double d = static_cast<double>(df);
+  return RegularizedBeta(d / 2.0, 0.5, d / (d + t * t));
+}
+
 double StudentQuantile(double p, long long df) {
   if (df < 1) return HUGE_VAL;
   if (!(p > 0.0 && p < 1.0)) return p <= 0.0 ? -HUGE_VAL : HUGE_VAL;

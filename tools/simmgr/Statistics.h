@@ -37,6 +37,9 @@ struct Interval {
 double NormalQuantile(double p);
 // Student t quantile with df degrees of freedom (df >= 1).
 double StudentQuantile(double p, long long df);
+// Two-sided tail probability P(|T| >= |t|) with df degrees of freedom
+// (df >= 1): the p-value of a t statistic.
+double StudentTwoSidedP(double t, long long df);
 // Wilson score interval for a proportion: successes / n observed, z the
 // normal quantile of the two-sided level. Stays inside [0, 1] and keeps a
 // positive width when every observation was 0 (or every one was 1).

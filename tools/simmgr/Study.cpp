@@ -24,6 +24,7 @@
 #include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
 #include "simmgr/BinDirectory.h"
+#include "simmgr/Compare.h"
 #include "simmgr/Records.h"
 #include "simmgr/Report.h"
 #include "simmgr/SimMgr.h"
@@ -148,6 +149,7 @@ class Study {
   void Reap();
   void ReportEnd(Simulator& s);
   void CountRounds();
+  bool CountPairs();
   void CheckStalls();
   void BeginStop(StopReason reason, int graceMs);
   bool AllEnded() const;
@@ -168,7 +170,8 @@ class Study {
   bool HaveExact = false;
   std::vector<std::unique_ptr<Simulator>> Sims;
   MeasureLayout Layout;  // the measures of the model the simulators run
-  Aggregate Counted;
+  Aggregate Counted;  // with --compare: the paired differences
+  std::unique_ptr<PairedTally> Paired;  // with --compare
   long long Rounds = 0;
   long long ReceivedReplications = 0;
   long long DiscardedPackets = 0;
@@ -208,6 +211,7 @@ bool Study::Prepare(int* exitCode) {
     return false;
   }
   Counted = Aggregate(Layout);
+  if (Options.compareA >= 0) Paired = std::make_unique<PairedTally>(Layout, Options);
   if (!Options.exact.empty()) {
     std::string error;
     if (!LoadExact(Options.exact, &Exact, &error)) {
@@ -249,7 +253,7 @@ void Study::Launch() {
   for (int i = 0; i < Options.jobs; i++) {
     auto s = std::make_unique<Simulator>();
     s->index = i;
-    s->seed = SimulatorSeed(Options.seed, i);
+    s->seed = SimulatorSeed(Options.seed, SeedIndex(Options, i));
     if (Secret.empty()) {
       Err << Tag(*s) << ": not started: the system has no random source for its secret" << std::endl;
       s->failed = true;
@@ -418,10 +422,11 @@ bool Study::HandleMessages(Simulator& s) {
           Drop(s, "sent a record that does not decode (" + error + ")");
           return false;
         }
-        if (header.clientId != (s.index & 0xff) || header.experiment != Options.experiment) {
+        const int experiment = SimulatorExperiment(Options, s.index);
+        if (header.clientId != (s.index & 0xff) || header.experiment != experiment) {
           Drop(s, "sent a record of client " + std::to_string(header.clientId) + ", experiment " +
                       std::to_string(header.experiment) + " (expected client " + std::to_string(s.index & 0xff) +
-                      ", experiment " + std::to_string(Options.experiment) + ")");
+                      ", experiment " + std::to_string(experiment) + ")");
           return false;
         }
         if (s.stallWarned) {
@@ -541,12 +546,15 @@ void Study::CountRounds() {
         return;  // its packet of this round is still to come
     }
     if (!any) return;
-    for (auto& s : Sims) {
-      if (s->pending.empty()) continue;
-      Counted.Add(s->pending.front(), Options.maxReplications - Counted.replications);
-      s->pending.pop_front();
-      if (Counted.replications >= Options.maxReplications) break;
-    }
+    if (Paired)
+      CountPairs();
+    else
+      for (auto& s : Sims) {
+        if (s->pending.empty()) continue;
+        Counted.Add(s->pending.front(), Options.maxReplications - Counted.replications);
+        s->pending.pop_front();
+        if (Counted.replications >= Options.maxReplications) break;
+      }
     Rounds++;
     if (Counted.replications >= Options.maxReplications) {
       BeginStop(StopReason::kMax, kStopGraceMs);
@@ -557,6 +565,35 @@ void Study::CountRounds() {
       return;
     }
   }
+}
+
+// With --compare: counts the front packet of simulator j (experiment A)
+// with that of simulator half + j (experiment B, the same seed) as pairs of
+// replications. A packet whose partner has ended has nothing to pair with
+// and is discarded. True when any packet was taken.
+bool Study::CountPairs() {
+  const size_t half = Sims.size() / 2;
+  bool any = false;
+  for (size_t j = 0; j < half; j++) {
+    std::deque<Packet>& a = Sims[j]->pending;
+    std::deque<Packet>& b = Sims[half + j]->pending;
+    if (a.empty() && b.empty()) continue;
+    any = true;
+    if (!a.empty() && !b.empty() && Counted.replications < Options.maxReplications)
+      Paired->Count(a.front(), b.front(), Options.maxReplications - Counted.replications, &Counted);
+    else
+      DiscardedPackets++;
+    if (!a.empty()) a.pop_front();
+    if (!b.empty()) b.pop_front();
+    // A simulator whose partner has ended can pair nothing more.
+    for (size_t k : {j, half + j}) {
+      Simulator& partner = *Sims[k == j ? half + j : j];
+      if (Sims[k]->open && !partner.open && partner.pending.empty())
+        Drop(*Sims[k], "its paired simulator " + std::to_string(partner.index) +
+                           " has ended, so nothing more it sends can be paired");
+    }
+  }
+  return any;
 }
 
 // A connected simulator that the next round waits for, and that has sent
@@ -684,7 +721,10 @@ void Study::Loop() {
         // Everything that has arrived is counted, in round order as far as
         // it goes: nothing more is coming.
         for (bool any = true; any;) {
-          any = false;
+          if (Paired) {
+            any = CountPairs();
+            continue;
+          }
           for (auto& s : Sims) {
             if (s->pending.empty()) continue;
             Counted.Add(s->pending.front(), Options.maxReplications - Counted.replications);
@@ -784,11 +824,15 @@ int Study::Finish() {
       exitCode = 128 + InterruptSignal;
       break;
   }
-  summary.push_back("Intervals: " + MethodText(Counted.nodes, Options.interval) +
-                    (Options.interval.bonferroni ? " (simultaneous)" : " per node") + ".");
+  summary.push_back("Intervals: " + (Paired ? Paired->IntervalText() : MethodText(Counted.nodes, Options.interval) +
+                    (Options.interval.bonferroni ? " (simultaneous)" : " per node")) + ".");
   summary.push_back("Wall time " + Number(SecondsSince(StudyStart), 1) + " s; simulator CPU time " +
                     Number(cpu, 1) + " s in all.");
 
+  if (Paired) {
+    if (!Paired->Publish(Counted, complete, summary, Out, Err) && exitCode == kExitOk) exitCode = kExitFailure;
+    return exitCode;
+  }
   Publication pub;
   pub.results = &results;
   pub.modelTitle = ModelTitle(Options.model);
