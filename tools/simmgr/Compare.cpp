@@ -169,8 +169,11 @@ bool PairedTally::Publish(const Aggregate& differences, bool complete, const std
     return std::fabs(diff.nodes[x].mean) > std::fabs(diff.nodes[y].mean);
   });
   order.resize(std::min<size_t>(order.size(), 10));
+  // A node named by its PV and the instant of its results row (for a
+  // measure over an interval, the interval's end).
+  const auto label = [&](size_t i) { return diff.nodes[i].name + " at " + Format("%g", diff.nodes[i].time); };
   size_t width = 4;
-  for (size_t i : order) width = std::max(width, NodeLabel(Layout, static_cast<int>(i)).size());
+  for (size_t i : order) width = std::max(width, label(i).size());
   const int w = static_cast<int>(width);
   out << "Comparison with common random numbers: experiment " << Options.compareB << " (" << NameB
       << ") minus experiment " << Options.compareA << " (" << NameA << "), " << differences.replications
@@ -190,7 +193,7 @@ bool PairedTally::Publish(const Aggregate& differences, bool complete, const std
                                      ? "[" + Format("%+.4f", d.lower) + ", " + Format("%+.4f", d.upper) + "]"
                                      : std::string("(none)");
     std::snprintf(line, sizeof line, "%-*s %9.4f %9.4f %+11.4f  %-22s %9s  %s\n", w,
-                  NodeLabel(Layout, static_cast<int>(i)).c_str(), a.nodes[i].mean, b.nodes[i].mean, d.mean,
+                  label(i).c_str(), a.nodes[i].mean, b.nodes[i].mean, d.mean,
                   interval.c_str(), PValueText(p[i]).c_str(), significant[i] ? "yes" : "no");
     out << line;
   }
