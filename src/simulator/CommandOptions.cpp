@@ -63,8 +63,6 @@ void SimulatorClass::PrintUsage() {
             << "-t <num>: Simulation Type (1 = Terminating[default] 0 = Steady State)\n"
             << "-w: Simulator will wait to send output until socket connection is established.\n"
             << "-H <address>: IPv4 address to listen on for SimMgr, e.g. 127.0.0.1 (default=all)\n"
-            << "-R: restart the random stream at every replication, from a point fixed by the seed\n"
-               "    and the replication number (common random numbers across experiments)\n"
             << std::flush;
 }
 

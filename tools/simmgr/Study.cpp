@@ -585,10 +585,11 @@ bool Study::CountPairs() {
       DiscardedPackets++;
     if (!a.empty()) a.pop_front();
     if (!b.empty()) b.pop_front();
-    // A simulator whose partner has ended can pair nothing more.
+    // A simulator that is ahead of a partner that has ended can pair
+    // nothing more (one that ran as far as its partner is left to finish).
     for (size_t k : {j, half + j}) {
       Simulator& partner = *Sims[k == j ? half + j : j];
-      if (Sims[k]->open && !partner.open && partner.pending.empty())
+      if (Sims[k]->open && !Sims[k]->pending.empty() && !partner.open && partner.pending.empty())
         Drop(*Sims[k], "its paired simulator " + std::to_string(partner.index) +
                            " has ended, so nothing more it sends can be paired");
     }
@@ -721,6 +722,7 @@ void Study::Loop() {
         // Everything that has arrived is counted, in round order as far as
         // it goes: nothing more is coming.
         for (bool any = true; any;) {
+          any = false;
           if (Paired) {
             any = CountPairs();
             continue;
