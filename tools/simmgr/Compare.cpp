@@ -178,8 +178,8 @@ bool PairedTally::Publish(const Aggregate& differences, bool complete, const std
   out << "Comparison with common random numbers: experiment " << Options.compareB << " (" << NameB
       << ") minus experiment " << Options.compareA << " (" << NameA << "), " << differences.replications
       << " pairs of replications.\n"
-      << "Method: differences with " << IntervalText()
-      << " intervals; significance by Holm's step-down on the paired t-test p-values over all " << count
+      << "Method: paired differences, intervals " << IntervalText()
+      << "; significance by Holm's step-down on the paired t-test p-values over all " << count
       << " nodes, family-wise error " << Format("%g", alpha) << ".\n";
   if (!complete) out << "NOTE: INCOMPLETE results: the study did not finish (see below).\n";
   out << "Largest absolute differences:\n";
