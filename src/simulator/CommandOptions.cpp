@@ -63,6 +63,7 @@ void SimulatorClass::PrintUsage() {
             << "-t <num>: Simulation Type (1 = Terminating[default] 0 = Steady State)\n"
             << "-w: Simulator will wait to send output until socket connection is established.\n"
             << "-H <address>: IPv4 address to listen on for SimMgr, e.g. 127.0.0.1 (default=all)\n"
+            << "-P <name>: tally the attack paths of the replications into file <name>\n"
             << std::flush;
 }
 
@@ -219,6 +220,12 @@ int16_t ParseCommandLine(int argc, char** argv, SimulatorSettings* settings, std
       case 'K':
         if (!noParameter('K')) return 1;
         s.CheckModelOnly = true;
+        break;
+      case 'P':
+        if (!expect('P')) return 1;
+        s.PathsFileName = param;
+        s.HasPathsFile = true;
+        out << "PathsFile: " << s.PathsFileName << std::endl;
         break;
       case 'O':
         if (!expect('O')) return 1;

@@ -34,6 +34,8 @@ struct SimulatorSettings {
   bool HasModelFile = false;   // -M: the model file run instead of the built-in model
   std::string ModelFileName;
   bool CheckModelOnly = false;  // -K: load and check the model file, do not simulate
+  bool HasPathsFile = false;    // -P: tally the attack paths into this file
+  std::string PathsFileName;
 };
 
 // Parses argv[1..argc-1] into *settings (which keeps its values for the

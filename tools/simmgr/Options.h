@@ -12,6 +12,16 @@
 
 namespace simmgr {
 
+// --paths: each simulator tallies its attack paths (-P), merged after the
+// study into OUT/paths.csv, OUT/paths.json and OUT/paths.svg.
+struct PathOptions {
+  bool enabled = false;
+  std::string goal;             // --goal NAME: only the paths that reach it
+  int top = 0;                  // --top K (0: all)
+  double minProbability = 0.0;  // --min-probability P
+  double prune = 0.01;          // --prune P: the picture's threshold
+};
+
 struct StudyOptions {
   std::string model = ModelCatalogue::kDefaultModel;     // the model the simulators run, or a model file
   int jobs = 0;                          // 0: one per processor core
@@ -31,6 +41,7 @@ struct StudyOptions {
   int experiment = 0;                    // -e given to the simulators
   std::string experiments;               // --experiments: "all" or a list; "": one study
   std::vector<std::string> simulatorArgs;  // passed through (after --)
+  PathOptions paths;
 };
 
 struct SummarizeOptions {
@@ -55,6 +66,9 @@ std::string SummarizeUsage();
 // replaced by 2^31 - 1. 2^31 - 1 is prime, so the seeds of up to 2147
 // simulators are distinct; all are non-zero and below 2^31.
 uint32_t SimulatorSeed(unsigned long long base, int index);
+
+// OUT/paths_<i>.tsv: the path tally of simulator i (with --paths).
+std::string SimulatorPathsFile(const StudyOptions& options, int index);
 
 // DIR/sim_<i>.bin: the binary result file of simulator i (with --bin-dir).
 std::string SimulatorBinFile(const StudyOptions& options, int index);

@@ -24,6 +24,7 @@
 #include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
 #include "simmgr/BinDirectory.h"
+#include "simmgr/PathsReport.h"
 #include "simmgr/Records.h"
 #include "simmgr/Report.h"
 #include "simmgr/SimMgr.h"
@@ -798,6 +799,9 @@ int Study::Finish() {
   pub.exact = HaveExact ? &Exact : nullptr;
   pub.exactPath = Options.exact;
   if (!Publish(pub, Out, Err) && exitCode == kExitOk) exitCode = kExitFailure;
+  if (Options.paths.enabled && !PublishPaths(Options, static_cast<int>(Sims.size()), Out, Err) &&
+      exitCode == kExitOk)
+    exitCode = kExitFailure;
   return exitCode;
 }
 
