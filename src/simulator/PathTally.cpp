@@ -26,23 +26,30 @@ bool PathTally::Build(BaseActionClass* const* actions, int count, std::string* e
 }
 
 void PathTally::Add(const PathTracker::Walk& walk, double weight) {
+  if (!(weight > 0.0)) return;
   if (static_cast<int>(sums_.size()) <= walk.node) sums_.resize(walk.node + 1);
   Sum& s = sums_[walk.node];
-  if (s.weight == 0.0 && s.times.empty() && s.goalWeight.empty()) {
+  const bool first = s.weight == 0.0;
+  if (first) {
     used_.push_back(walk.node);
-    s.times.assign(walk.times.size(), 0.0);
+    s.times = walk.times;
     s.goalWeight.assign(walk.goalTimes.size(), 0.0);
     s.goalTime.assign(walk.goalTimes.size(), 0.0);
   }
   s.weight += weight;
-  s.cost += weight * walk.cost;
-  s.detection += weight * (1.0 - walk.undetected);
+  // Running means: a value that is the same every time stays exact.
+  auto update = [](double* mean, double x, double share) {
+    if (x != *mean) *mean += (x - *mean) * share;
+  };
+  const double share = weight / s.weight;
+  update(&s.cost, walk.cost, first ? 1.0 : share);
+  update(&s.detection, 1.0 - walk.undetected, first ? 1.0 : share);
   for (size_t i = 0; i < walk.times.size() && i < s.times.size(); i++)
-    s.times[i] += weight * walk.times[i];
+    update(&s.times[i], walk.times[i], share);
   for (size_t g = 0; g < walk.goalTimes.size() && g < s.goalWeight.size(); g++) {
     if (walk.goalTimes[g] < 0.0) continue;
     s.goalWeight[g] += weight;
-    s.goalTime[g] += weight * walk.goalTimes[g];
+    update(&s.goalTime[g], walk.goalTimes[g], weight / s.goalWeight[g]);
   }
   total_ += weight;
 }

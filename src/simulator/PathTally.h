@@ -1,14 +1,14 @@
 // PathTally: the distinct attack paths of a run with their weights (one per
 // replication in a simulation, the probability in the exact solver) and the
-// weighted sums of their firing times, costs, detection probabilities and
-// goal times, written as a tab-separated file that tallies of several
-// simulators can be merged from by adding.
+// weighted means of their firing times, costs, detection probabilities and
+// goal times, written as a tab-separated file from which the tallies of
+// several simulators can be merged (weights add, means are weighted).
 //
 // File: a line "#paths<TAB>1<TAB>weight<TAB>W" (W the total weight), a line
 // "#goals" followed by the goal names, then one line per path:
-//   weight, cost sum, detection sum, entries (blank-separated; "-" for
-//   none), firing-time sums (blank-separated), and per goal
-//   "reached weight:time sum".
+//   weight, mean cost, mean detection, entries (blank-separated; "-" for
+//   none), mean firing times (blank-separated), and per goal
+//   "weight reaching it:mean time".
 #ifndef TARVEX_SIMULATOR_PATHTALLY_H
 #define TARVEX_SIMULATOR_PATHTALLY_H
 
@@ -44,7 +44,7 @@ class PathTally {
   bool WriteFile(const std::string& path, std::string* error) const;
 
  private:
-  struct Sum {
+  struct Sum {  // weight and weighted means
     double weight = 0.0;
     double cost = 0.0;
     double detection = 0.0;

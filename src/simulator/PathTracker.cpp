@@ -127,7 +127,9 @@ void PathTracker::Fired(Walk* walk, const BaseActionClass* action, double time) 
 void PathTracker::Merge(Walk* a, double wa, const Walk& b, double wb) {
   const double total = wa + wb;
   if (!(total > 0.0)) return;
-  auto mean = [&](double x, double y) { return (x * wa + y * wb) / total; };
+  // Equal values stay exact (fixed delays give every branch of a path the
+  // same times).
+  auto mean = [&](double x, double y) { return x == y ? x : (x * wa + y * wb) / total; };
   a->cost = mean(a->cost, b.cost);
   a->undetected = mean(a->undetected, b.undetected);
   for (size_t i = 0; i < a->times.size() && i < b.times.size(); i++)

@@ -172,14 +172,18 @@ bool ReadTally(std::istream& in, PathSet* set, std::string* error) {
       into = s;
       continue;
     }
-    into.weight += s.weight;
-    into.cost += s.cost;
-    into.detection += s.detection;
-    for (size_t i = 0; i < into.times.size(); i++) into.times[i] += s.times[i];
+    // Weighted means; equal values stay exact.
+    auto merge = [](double* a, double wa, double b, double wb) {
+      if (*a != b && wa + wb > 0.0) *a = (*a * wa + b * wb) / (wa + wb);
+    };
+    merge(&into.cost, into.weight, s.cost, s.weight);
+    merge(&into.detection, into.weight, s.detection, s.weight);
+    for (size_t i = 0; i < into.times.size(); i++) merge(&into.times[i], into.weight, s.times[i], s.weight);
     for (size_t g = 0; g < goals.size(); g++) {
+      merge(&into.goalTime[g], into.goalWeight[g], s.goalTime[g], s.goalWeight[g]);
       into.goalWeight[g] += s.goalWeight[g];
-      into.goalTime[g] += s.goalTime[g];
     }
+    into.weight += s.weight;
   }
   set->total += total;
   return true;
@@ -234,13 +238,13 @@ bool Rank(const PathSet& set, bool exact, const Selection& selection, PathReport
       p.count = std::llround(w);
       std::tie(p.lower, p.upper) = WilsonInterval(w, base, selection.confidence);
     }
-    for (double t : s->times) p.times.push_back(w > 0.0 ? t / w : 0.0);
+    p.times = s->times;
     for (size_t g = 0; g < set.goals.size(); g++)
-      if (s->goalWeight[g] > 0.0) p.goals.emplace_back(set.goals[g], s->goalTime[g] / s->goalWeight[g]);
+      if (s->goalWeight[g] > 0.0) p.goals.emplace_back(set.goals[g], s->goalTime[g]);
     std::stable_sort(p.goals.begin(), p.goals.end(),
                      [](const auto& a, const auto& b) { return a.second < b.second; });
-    p.cost = w > 0.0 ? s->cost / w : 0.0;
-    p.detection = w > 0.0 ? s->detection / w : 0.0;
+    p.cost = s->cost;
+    p.detection = s->detection;
     first[p.steps.empty() ? "(no step)" : decisionOf(p.steps[0])] += p.probability;
     report->paths.push_back(std::move(p));
   }

@@ -13,7 +13,7 @@
 
 namespace paths {
 
-// The weighted sums of one path, as a tally holds them.
+// One path as a tally holds it: its weight and weighted means.
 struct PathSums {
   std::vector<std::string> steps;
   double weight = 0.0;
