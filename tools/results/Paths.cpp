@@ -66,17 +66,27 @@ std::string fixed(double v, int digits) {
 // The decision of an entry: the part before ':'.
 std::string decisionOf(const std::string& entry) { return entry.substr(0, entry.find(':')); }
 
-// Steps in short form: consecutive repeats as "STEP x3".
-std::string shortSteps(const std::vector<std::string>& steps) {
+// A step in short form: a successful outcome is named by its decision.
+std::string shortStep(const std::string& step) {
+  const std::string success = ":Success";
+  if (step.size() > success.size() &&
+      step.compare(step.size() - success.size(), success.size(), success) == 0)
+    return step.substr(0, step.size() - success.size());
+  return step;
+}
+
+// Steps in short form, consecutive repeats as "STEP x3", joined by
+// separator.
+std::string shortSteps(const std::vector<std::string>& steps, const std::string& separator = " > ") {
   if (steps.empty()) return "(no step)";
   std::vector<std::string> parts;
   for (size_t i = 0; i < steps.size();) {
     size_t j = i;
     while (j < steps.size() && steps[j] == steps[i]) j++;
-    parts.push_back(j - i > 1 ? steps[i] + " x" + std::to_string(j - i) : steps[i]);
+    parts.push_back(shortStep(steps[i]) + (j - i > 1 ? " x" + std::to_string(j - i) : ""));
     i = j;
   }
-  return join(parts, " > ");
+  return join(parts, separator);
 }
 
 std::string goalsText(const RankedPath& p, int digits) {
@@ -325,13 +335,17 @@ void WriteTerminal(std::ostream& out, const PathReport& report, int rows) {
         << "; below, conditional on reaching it)";
   out << "\n";
   const int shown = std::min<int>(rows, static_cast<int>(report.paths.size()));
-  out << "   # probability  cost  detect  goals (mean time)             steps\n";
+  size_t goalWidth = std::string("goals (mean time)").size();
+  for (int i = 0; i < shown; i++) goalWidth = std::max(goalWidth, goalsText(report.paths[i], 0).size());
+  out << "   # probability   cost  detect  " << std::left << std::setw(static_cast<int>(goalWidth))
+      << "goals (mean time)" << std::right << "  steps (a decision alone: its success)\n";
   for (int i = 0; i < shown; i++) {
     const RankedPath& p = report.paths[i];
     std::ostringstream row;
     row << std::setw(4) << i + 1 << " " << std::setw(11) << fixed(p.probability, 4) << " "
-        << std::setw(5) << fixed(p.cost, 1) << " " << std::setw(7) << fixed(p.detection, 3) << "  "
-        << std::left << std::setw(29) << goalsText(p, 0) << " " << shortSteps(p.steps);
+        << std::setw(6) << fixed(p.cost, 1) << " " << std::setw(7) << fixed(p.detection, 3) << "  "
+        << std::left << std::setw(static_cast<int>(goalWidth)) << goalsText(p, 0) << "  "
+        << shortSteps(p.steps);
     out << row.str() << "\n";
   }
   out << "First decision:";
@@ -402,14 +416,7 @@ void WriteDot(std::ostream& out, const PathReport& report, double threshold) {
         }
         const double p = tree[n].mass;
         // One step per line, so that long chains stay narrow.
-        std::string label;
-        for (size_t i = 0; i < steps.size();) {
-          size_t j = i;
-          while (j < steps.size() && steps[j] == steps[i]) j++;
-          label += steps[i] + (j - i > 1 ? " x" + std::to_string(j - i) : "") + "\n";
-          i = j;
-        }
-        label += fixed(100.0 * p, 1) + "%";
+        const std::string label = shortSteps(steps, "\n") + "\n" + fixed(100.0 * p, 1) + "%";
         out << "  n" << from << " -> n" << n << " [label=" << dotString(label)
             << ", penwidth=" << fixed(0.5 + 8.0 * p, 2) << "];\n";
         if (tree[n].ends >= threshold) {
