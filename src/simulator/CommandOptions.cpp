@@ -63,7 +63,6 @@ void SimulatorClass::PrintUsage() {
             << "-t <num>: Simulation Type (1 = Terminating[default] 0 = Steady State)\n"
             << "-w: Simulator will wait to send output until socket connection is established.\n"
             << "-H <address>: IPv4 address to listen on for SimMgr, e.g. 127.0.0.1 (default=all)\n"
-            << "-P <name>: tally the attack paths of the replications into file <name>\n"
             << std::flush;
 }
 

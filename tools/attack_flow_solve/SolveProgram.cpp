@@ -82,7 +82,7 @@ bool experimentOutsideStudy(const ProgramOptions& options) {
 }  // namespace
 
 int WritePaths(const ProgramOptions& options, const PathTally& tally, std::ostream& out,
-               std::ostream& err) {
+               std::ostream& err, bool stdoutTaken) {
   // The exact tally goes through the same text as a simulator's.
   std::stringstream text;
   tally.Write(text);
@@ -107,7 +107,10 @@ int WritePaths(const ProgramOptions& options, const PathTally& tally, std::ostre
                              paths::WriteCsv(o, report);
                          },
                          out, err);
-  paths::WriteTerminal(out, report);
+  // The table and the picture's line stay off a file written to standard
+  // output.
+  std::ostream& table = stdoutTaken || path == "-" ? err : out;
+  paths::WriteTerminal(table, report);
   if (path != "-") {
     const size_t dot = path.find_last_of('.');
     const size_t slash = path.find_last_of('/');
@@ -117,11 +120,11 @@ int WritePaths(const ProgramOptions& options, const PathTally& tally, std::ostre
     paths::WriteDot(graph, report, options.prune);
     std::string reason;
     if (paths::RenderSvg(graph.str(), stem + ".svg", &reason))
-      out << "Picture: " << stem << ".svg\n";
+      table << "Picture: " << stem << ".svg\n";
     else
-      out << reason << "\n";
+      table << reason << "\n";
   }
-  if (!FlushSucceeded(out)) {
+  if (!FlushSucceeded(table)) {
     err << kProgram << ": cannot write the paths to standard output" << std::endl;
     ok = false;
   }
@@ -367,7 +370,7 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
   }
   if (options.paths) {
-    const int status = WritePaths(options, tally, stdoutTaken ? err : out, err);
+    const int status = WritePaths(options, tally, out, err, stdoutTaken);
     if (status == kExitBadOptions) return status;
     ok = status == kExitSolved && ok;
   }

@@ -64,11 +64,12 @@ std::unique_ptr<SimulatorClass> BuildSimulator(const std::string& modelPath = st
 void DestroySimulator(std::unique_ptr<SimulatorClass>& sim);
 
 // Ranks the exact paths of the tally as the options ask and writes them: the
-// paths file, its picture and the terminal table on out. kExitBadOptions
-// for a goal the model does not have, kExitUnsolvable when a file cannot be
-// written.
+// paths file, its picture and the terminal table on out (on err when
+// standard output carries a file: stdoutTaken, or the paths file "-").
+// kExitBadOptions for a goal the model does not have, kExitUnsolvable when
+// a file cannot be written.
 int WritePaths(const ProgramOptions& options, const PathTally& tally, std::ostream& out,
-               std::ostream& err);
+               std::ostream& err, bool stdoutTaken);
 
 // The whole program; returns the exit status.
 int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err);

@@ -251,6 +251,8 @@ void Study::Launch() {
     auto s = std::make_unique<Simulator>();
     s->index = i;
     s->seed = SimulatorSeed(Options.seed, i);
+    // A tally left by an earlier study must not pass for this one's.
+    if (Options.paths.enabled) std::remove(SimulatorPathsFile(Options, i).c_str());
     if (Secret.empty()) {
       Err << Tag(*s) << ": not started: the system has no random source for its secret" << std::endl;
       s->failed = true;
