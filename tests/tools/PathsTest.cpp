@@ -3,12 +3,15 @@
 // against the exact probabilities, and simmgr's merged tallies.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "results/Paths.h"
@@ -131,6 +134,17 @@ TEST_F(ExactPaths, AGoalsPathsAreConditionedOnReachingIt) {
   }
   EXPECT_EQ(rows, all.size());
   EXPECT_NEAR(sum, 1.0, 1e-12);
+  // Cut lists keep the ranking; the picture is drawn when dot is there.
+  r = support::run(kSolver, {"--paths", dir_->file("top.json"), "--top", "3", "--min-probability", "0.01"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  nlohmann::json top = readJson(dir_->file("top.json"));
+  ASSERT_EQ(top["paths"].size(), 3u);
+  for (size_t i = 0; i < 3; i++) EXPECT_EQ(top["paths"][i], (*all_)["paths"][i]);
+  EXPECT_EQ(top["first_decisions"][0]["decision"], "Networkscanning");
+  if (support::contains(r.out, "Picture: "))
+    EXPECT_TRUE(support::contains(support::readFile(dir_->file("top.svg")), "</svg>"));
+  else
+    EXPECT_TRUE(support::contains(r.out, "picture skipped")) << r.out;
   // An unknown goal is a bad option, named with the goals there are.
   r = support::run(kSolver, {"--paths", dir_->file("x.csv"), "--goal", "Nothing"});
   EXPECT_EQ(r.exitCode, 2);
@@ -182,7 +196,22 @@ TEST(SimulatedPaths, TallyLeavesResultFilesAloneAndSimmgrMergesTallies) {
   std::string error;
   ASSERT_TRUE(paths::ReadTally(in, &set, &error)) << error;
   EXPECT_EQ(set.total, 3000.0);
-  EXPECT_FALSE(support::fileExists(dir.file("b.tsv.tmp")));
+
+  // Stopped by SIGTERM: a whole tally of exactly the replications written.
+  {
+    support::Background sim(dir.path(), {"-N", "0", "-b", dir.file("t.bin"), "-P", dir.file("t.tsv")});
+    for (int i = 0; i < support::kPatienceMs / 5 && support::readFile(dir.file("t.bin")).size() <= 256 && !sim.ended();
+         i++)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    sim.kill(SIGTERM);
+    ASSERT_EQ(sim.waitExit(), 128 + SIGTERM) << sim.err();
+    std::ifstream tally(dir.file("t.tsv"));
+    paths::PathSet stopped;
+    ASSERT_TRUE(paths::ReadTally(tally, &stopped, &error)) << error;
+    EXPECT_EQ(sim.err(), "!! Stopped by SIGTERM after " + std::to_string(std::llround(stopped.total)) +
+                             " replications\n");
+  }
+  for (const std::string& name : dir.entries()) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 
   // A study of two simulators: their tallies merged, every replication
   // they ran counted, the probabilities summing to 1.
