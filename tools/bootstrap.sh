@@ -16,6 +16,7 @@ needs=(
   "libbenchmark-dev file:/usr/include/benchmark/benchmark.h"
   "nlohmann-json3-dev file:/usr/include/nlohmann/json.hpp"
   "gnuplot-nox cmd:gnuplot"
+  "graphviz cmd:dot"
   "libxml2-utils cmd:xmllint"
   "time file:/usr/bin/time"
   "libtomlplusplus-dev file:/usr/include/toml++/toml.h"

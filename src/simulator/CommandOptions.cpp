@@ -225,6 +225,12 @@ int16_t ParseCommandLine(int argc, char** argv, SimulatorSettings* settings, std
         s.CommonRandomNumbers = true;
         out << "Common Random Numbers: each replication restarts the stream" << std::endl;
         break;
+      case 'P':
+        if (!expect('P')) return 1;
+        s.PathsFileName = param;
+        s.HasPathsFile = true;
+        out << "PathsFile: " << s.PathsFileName << std::endl;
+        break;
       case 'O':
         if (!expect('O')) return 1;
         s.OverrideString = param;

@@ -35,6 +35,8 @@ struct SimulatorSettings {
   std::string ModelFileName;
   bool CheckModelOnly = false;  // -K: load and check the model file, do not simulate
   bool CommonRandomNumbers = false;  // -R: each replication starts its own stream
+  bool HasPathsFile = false;    // -P: tally the attack paths into this file
+  std::string PathsFileName;
 };
 
 // Parses argv[1..argc-1] into *settings (which keeps its values for the

@@ -15,6 +15,7 @@
 
 #include "network/RecordFormat.h"
 #include "network/TarvexSocket.h"
+#include "simulator/PathTally.h"
 #include "simulator/SimulatorClass.h"
 
 namespace {
@@ -129,6 +130,16 @@ void SimulatorClass::FinishResultFiles() {
   if (BinStream && BinStream->is_open()) CloseBinFile(*BinStream);
   AsciiStream.reset();
   BinStream.reset();
+  if (PathsTally) {
+    // Whole or not at all, as the tally of the replications written.
+    std::string error;
+    if (!PathsTally->WriteFile(PathsFileName, &error)) {
+      errno = 0;
+      ReportWriteFailure("paths", PathsFileName + " (" + error + ")");
+    }
+    Paths = nullptr;
+    PathsTally.reset();
+  }
 }
 
 // ---- records: to the manager (when connected), then to the stream --------

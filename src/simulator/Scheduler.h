@@ -25,6 +25,7 @@
 #include "simulator/EventList.h"
 
 class ObservationBatch;
+class PathTally;
 class PVModel;
 
 class Scheduler {
@@ -145,6 +146,8 @@ class Scheduler {
   // With deferred observation: the batch the step saves the state into
   // instead of accumulating (null in a one-thread run).
   ObservationBatch* Recording = nullptr;
+  // With -P: the tally told of every firing (null otherwise).
+  PathTally* Paths = nullptr;
 
  private:
   // Empties the event list and the reactivation list.

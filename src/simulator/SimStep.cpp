@@ -3,6 +3,7 @@
 #include "base/StandardErrors.h"
 #include "rewards/PVModel.h"
 #include "simulator/ObservationBatch.h"
+#include "simulator/PathTally.h"
 #include "simulator/Scheduler.h"
 
 int Scheduler::SimStep() {
@@ -17,6 +18,7 @@ int Scheduler::SimStep() {
   FiredAction = pvModel->FireAction(CurrentAction, CurrentTime);
   TARVEX_ASSERT(FiredAction);
   ActionsFired++;
+  if (Paths) Paths->Fired(FiredAction, CurrentTime);
 
   if (!ReactivationList.empty()) CheckReactivationList();
   RemoveAffectedActions();

@@ -16,6 +16,7 @@
 #include "distributions/Tausworthe.h"
 #include "model/FileStudy.h"
 #include "model/ModelCatalogue.h"
+#include "simulator/PathTally.h"
 #include "network/TarvexProcess.h"
 #include "network/TarvexSocket.h"
 #include "rewards/BaseStudyClass.h"
@@ -333,6 +334,15 @@ bool SimulatorClass::SetUp(int argc, char** argv, int* exitStatus) {
   Actions = ActionList.getList();
   NumActions = ActionList.getNumItems();
   for (int i = 0; i < NumActions; i++) Actions[i]->Reactivation = false;
+  if (HasPathsFile) {
+    std::string error;
+    PathsTally = std::make_unique<PathTally>();
+    if (!PathsTally->Build(Actions, NumActions, &error)) {
+      PathsTally.reset();
+      return refuse("-P: " + error, exitStatus);
+    }
+    Paths = PathsTally.get();
+  }
 
   // 14. Seeding, once for the whole run.
   TheDistribution->getGenerator()->srnd(Seed ? Seed : 31415);

@@ -29,6 +29,7 @@
 class BaseStudyClass;
 class ObservationBatch;
 class ObservationPipeline;
+class PathTally;
 class PVModel;
 class PerformanceVariableNode;
 class TarvexSocket;
@@ -239,6 +240,10 @@ class SimulatorClass : public SimulatorSettings, public Scheduler {
   // simulating thread saves into is the Scheduler's Recording).
   std::unique_ptr<PVModel> ShadowModel;
   int64_t FiringsBeforeRun = 0;
+
+  // -P: the attack paths of the replications, written when the files are
+  // finished (the Scheduler's Paths points to it).
+  std::unique_ptr<PathTally> PathsTally;
 
  private:
   void HandOverPackets(int k);

@@ -11,6 +11,7 @@
 #include "distributions/DistributionDefinition.h"
 #include "rewards/PVModel.h"
 #include "simulator/ObservationBatch.h"
+#include "simulator/PathTally.h"
 #include "simulator/SimulatorClass.h"
 #include "trace/TraceFileContainer.h"
 
@@ -79,12 +80,14 @@ void SimulatorClass::SimulateReplication() {
     std::exit(1);
   }
   const double endTime = pvModel->getMaxStopTime();
+  if (Paths) Paths->BeginReplication();
 
   // Events at the end time still fire.
   if (TakeEarliest()) {
     while (!(CurrentTime > endTime))
       if (SimStep() == 0) break;
   }
+  if (Paths) Paths->EndReplication();
   Trace->newBatch();
   if (!Recording)
     pvModel->EndAccumulate(endTime);

@@ -64,6 +64,7 @@
 #include "rewards/MeasureLayout.h"
 #include "rewards/PVModel.h"
 #include "rewards/PerformanceVariableNode.h"
+#include "simulator/PathTally.h"
 
 namespace solver {
 
@@ -176,6 +177,7 @@ struct ExactSolver::Snapshot {
 struct ExactSolver::Branch {
   double probability = 0.0;
   Snapshot snapshot;
+  PathTracker::Walk walk;  // with paths: the attack path so far
 };
 
 struct ExactSolver::Unit {
@@ -384,11 +386,18 @@ void ExactSolver::Observe(double probability, double from, double to) {
 }
 
 bool ExactSolver::Settle(double probability, double now, std::map<double, Bucket>& pending,
-                         std::string* error) {
+                         std::string* error, const PathTracker::Walk* walk) {
   Branch branch;
   branch.probability = probability;
   Capture(&branch.snapshot);
   const Event* head = sim_.NextEvent();
+  if (options_.paths && walk) {
+    if (!head || head->FiringTime > endTime_) {
+      options_.paths->Add(*walk, probability);
+    } else {
+      branch.walk = *walk;
+    }
+  }
   if (!head) {
     Observe(probability, now, HUGE_VAL);
     finishedMass_ += probability;
@@ -409,11 +418,15 @@ bool ExactSolver::Settle(double probability, double now, std::map<double, Bucket
   }
   Observe(probability, now, next);
   std::string key = Key(branch.snapshot);
+  // Branches on different attack paths stay apart.
+  if (options_.paths) appendBytes(&key, branch.walk.node);
   Bucket& bucket = pending[next];
   auto found = bucket.find(key);
-  if (found != bucket.end())
+  if (found != bucket.end()) {
+    if (options_.paths)
+      PathTracker::Merge(&found->second.walk, found->second.probability, branch.walk, probability);
     found->second.probability += probability;
-  else
+  } else
     bucket.emplace(std::move(key), std::move(branch));
   return true;
 }
@@ -455,6 +468,11 @@ bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool ti
   }
   g.Reset();
   stats_.successors++;
+  if (options_.paths) {
+    PathTracker::Walk walk = branch.walk;
+    options_.paths->tracker().Fired(&walk, sim_.FiredAction, now);
+    return Settle(probability, now, pending, error, &walk);
+  }
   return Settle(probability, now, pending, error);
 }
 
@@ -553,7 +571,9 @@ bool ExactSolver::Explore(std::string* error) {
     *error = "building the initial event list drew random numbers";
     return false;
   }
-  if (!Settle(1.0, 0.0, pending, error)) return false;
+  PathTracker::Walk start;
+  if (options_.paths) options_.paths->tracker().Begin(&start);
+  if (!Settle(1.0, 0.0, pending, error, options_.paths ? &start : nullptr)) return false;
 
   double lastTime = 0.0;
   long long round = -1;

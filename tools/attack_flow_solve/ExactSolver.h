@@ -25,11 +25,13 @@
 
 #include "distributions/RandomNumberGenerator.h"
 #include "results/Results.h"
+#include "simulator/PathTracker.h"
 #include "simulator/Scheduler.h"
 
 class BaseActionClass;
 class BaseGroupClass;
 class BaseKORVELAction;
+class PathTally;
 class PerformanceVariableNode;
 class PerformanceVariableWorker;
 
@@ -87,6 +89,10 @@ struct SolveOptions {
   // Limits that turn a runaway exploration into an error.
   long long maxBranches = 20000000;
   long long maxRoundsPerInstant = 100000;
+  // When set, every finished branch's attack path is added to this tally
+  // with the branch's probability, and only branches on the same path are
+  // merged (see PathTracker). The tally must be built for the model.
+  PathTally* paths = nullptr;
 };
 
 // One round of the exploration: the branches processed together at one
@@ -142,7 +148,7 @@ class ExactSolver {
   // Files the driver's current situation, reached at time now with the
   // given probability: observed, then finished or queued for its next event.
   bool Settle(double probability, double now, std::map<double, Bucket>& pending,
-              std::string* error);
+              std::string* error, const PathTracker::Walk* walk = nullptr);
   void Capture(Snapshot* s);
   void Restore(const Snapshot& s);
   std::string Key(const Snapshot& s) const;

@@ -14,7 +14,9 @@
 #include "attack_flow_solve/ExactSolver.h"
 #include "model/ModelCatalogue.h"
 #include "results/FileOutput.h"
+#include "results/Paths.h"
 #include "results/Results.h"
+#include "simulator/PathTally.h"
 #include "simulator/SimulatorClass.h"
 
 namespace solver {
@@ -80,9 +82,60 @@ bool experimentOutsideStudy(const ProgramOptions& options) {
 
 }  // namespace
 
+int WritePaths(const ProgramOptions& options, const PathTally& tally, std::ostream& out,
+               std::ostream& err, bool stdoutTaken) {
+  // The exact tally goes through the same text as a simulator's.
+  std::stringstream text;
+  tally.Write(text);
+  paths::PathSet set;
+  paths::PathReport report;
+  paths::Selection selection;
+  selection.goal = options.goal;
+  selection.top = options.top;
+  selection.minProbability = options.minProbability;
+  std::string error;
+  if (!paths::ReadTally(text, &set, &error) || !paths::Rank(set, true, selection, &report, &error)) {
+    err << kProgram << ": " << error << std::endl;
+    return kExitBadOptions;
+  }
+  const std::string& path = options.pathsPath;
+  const bool json = path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
+  bool ok = writeResults(path, "paths",
+                         [&](std::ostream& o) {
+                           if (json)
+                             paths::WriteJson(o, report);
+                           else
+                             paths::WriteCsv(o, report);
+                         },
+                         out, err);
+  // The table and the picture's line stay off a file written to standard
+  // output.
+  std::ostream& table = stdoutTaken || path == "-" ? err : out;
+  paths::WriteTerminal(table, report);
+  if (path != "-") {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    const std::string stem =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
+    std::ostringstream graph;
+    paths::WriteDot(graph, report, options.prune);
+    std::string reason;
+    if (paths::RenderSvg(graph.str(), stem + ".svg", &reason))
+      table << "Picture: " << stem << ".svg\n";
+    else
+      table << reason << "\n";
+  }
+  if (!FlushSucceeded(table)) {
+    err << kProgram << ": cannot write the paths to standard output" << std::endl;
+    ok = false;
+  }
+  return ok ? kExitSolved : kExitUnsolvable;
+}
+
 void PrintUsage(std::ostream& out) {
   out << "Usage: " << kProgram
       << " [--model FILE] [-e N | --compare A B] [-O TEXT] [--csv FILE] [--json FILE]\n"
+      << "       [--paths FILE [--goal NAME] [--top K] [--min-probability P] [--prune P]]\n"
       << "Computes the exact expected value and variance of every performance variable of\n"
       << "the model at every instant, by following every weighted choice of the model\n"
       << "(all of its delays must be deterministic or zero).\n"
@@ -95,6 +148,14 @@ void PrintUsage(std::ostream& out) {
       << "  -O TEXT       override global variables, type:name:value:..., on top of it\n"
       << "  --csv FILE    write the results as CSV to FILE (- for standard output)\n"
       << "  --json FILE   write the results as JSON to FILE (- for standard output)\n"
+      << "  --paths FILE  write every attack path with its probability, most likely first\n"
+      << "                (JSON when FILE ends in .json, else CSV), draw them in FILE.svg\n"
+      << "                (with Graphviz dot) and print the ten most likely\n"
+      << "  --goal NAME   only the paths that reach goal NAME, with probabilities given\n"
+      << "                that it is reached\n"
+      << "  --top K       at most K paths; --min-probability P: none below P\n"
+      << "  --prune P     leave path prefixes below probability P out of the picture\n"
+      << "                (default 0.01)\n"
       << "  -h, --help    show this text\n"
       << "\n"
       << "The readable table goes to standard output unless the CSV or JSON does. The\n"
@@ -141,8 +202,10 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
       options->compare = true;
       continue;
     }
+    const bool pathOption = name == "--paths" || name == "--goal" || name == "--top" ||
+                            name == "--min-probability" || name == "--prune";
     if (name != "--csv" && name != "--json" && name != "--model" && name != "--experiment" &&
-        name != "-O") {
+        name != "-O" && !pathOption) {
       *error = arg.size() > 1 && arg[0] == '-' ? "unknown option '" + arg + "'"
                                                : "unexpected argument '" + arg + "'";
       return kExitBadOptions;
@@ -151,6 +214,11 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
         name == "--model"        ? "option --model needs a model file name"
         : name == "--experiment" ? "option " + arg + " needs an experiment number"
         : name == "-O"           ? "option -O needs overrides type:name:value:..."
+        : name == "--goal"       ? "option --goal needs a goal's name"
+        : name == "--top"        ? "option --top needs a number of paths"
+        : name == "--min-probability" || name == "--prune"
+            ? "option " + name + " needs a probability"
+        : name == "--paths" ? "option --paths needs a file name"
                                  : "option " + name + " needs a file name (- for standard output)";
     if (!hasValue) {
       if (i + 1 >= argc || !argv[i + 1]) {
@@ -175,6 +243,29 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
       }
       options->choice.hasExperiment = true;
       options->choice.experiment = static_cast<unsigned>(number);
+    } else if (name == "--paths") {
+      options->paths = true;
+      options->pathsPath = value;
+    } else if (name == "--goal") {
+      options->goal = value;
+    } else if (name == "--top") {
+      char* end = nullptr;
+      errno = 0;
+      const long number = std::strtol(value.c_str(), &end, 10);
+      if (!std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' || errno != 0 ||
+          number < 1 || number > 1000000000) {
+        *error = "option --top: '" + value + "' is not a number of paths (1 or more)";
+        return kExitBadOptions;
+      }
+      options->top = static_cast<int>(number);
+    } else if (name == "--min-probability" || name == "--prune") {
+      char* end = nullptr;
+      const double p = std::strtod(value.c_str(), &end);
+      if (*end != '\0' || !(p >= 0.0 && p <= 1.0)) {
+        *error = "option " + name + ": '" + value + "' is not a probability (0 to 1)";
+        return kExitBadOptions;
+      }
+      (name == "--prune" ? options->prune : options->minProbability) = p;
     } else if (name == "-O") {
       options->choice.hasOverrides = true;
       options->choice.overrides = value;
@@ -190,6 +281,10 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options, std::string* er
   }
   if (options->compare && options->choice.hasExperiment) {
     *error = "--compare names both experiments; give no -e with it";
+    return kExitBadOptions;
+  }
+  if (!options->paths && (!options->goal.empty() || options->top > 0 || options->minProbability > 0.0)) {
+    *error = "options --goal, --top and --min-probability select paths: give --paths FILE";
     return kExitBadOptions;
   }
   return kExitSolved;
@@ -264,6 +359,19 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
     solved = exact.Solve(&results, &error);
     stats = exact.stats();
   }
+  PathTally tally;
+  if (solved && options.paths) {
+    // A second exploration that keeps the branches of different paths
+    // apart; the means above come from the first, merged one.
+    SolveOptions pathOptions;
+    pathOptions.paths = &tally;
+    solved = tally.Build(sim->Actions, sim->NumActions, &error);
+    if (solved) {
+      StudyResults ignored;
+      ExactSolver exact(*sim, pathOptions);
+      solved = exact.Solve(&ignored, &error);
+    }
+  }
   const double explored = millisecondsSince(start) - setUp;
   DestroySimulator(sim);
   const double total = millisecondsSince(start);
@@ -286,6 +394,11 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
       err << kProgram << ": cannot write the table to standard output" << std::endl;
       ok = false;
     }
+  }
+  if (options.paths) {
+    const int status = WritePaths(options, tally, out, err, stdoutTaken);
+    if (status == kExitBadOptions) return status;
+    ok = status == kExitSolved && ok;
   }
   err << kProgram << ": " << stats.expanded << " distinct (state, schedule) branches explored ("
       << stats.successors << " successors before merging, " << stats.finished

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+class PathTally;
 class SimulatorClass;
 
 namespace solver {
@@ -38,6 +39,14 @@ struct ProgramOptions {
   bool compare = false;  // --compare A B: the exact difference of two experiments
   unsigned compareA = 0;
   unsigned compareB = 0;
+  // --paths FILE: the attack paths (JSON when FILE ends in .json, else CSV),
+  // with the picture FILE.svg beside it (the extension replaced).
+  bool paths = false;
+  std::string pathsPath;
+  std::string goal;            // --goal NAME: only the paths that reach it
+  int top = 0;                 // --top K (0: all)
+  double minProbability = 0.0;  // --min-probability P
+  double prune = 0.01;          // --prune P: the picture's threshold
 };
 
 // kExitSolved when the options are good; kExitBadOptions with a message
@@ -56,6 +65,14 @@ std::unique_ptr<SimulatorClass> BuildSimulator(const std::string& modelPath = st
                                                const ExperimentChoice& choice = ExperimentChoice());
 // Destroys it, again without progress lines.
 void DestroySimulator(std::unique_ptr<SimulatorClass>& sim);
+
+// Ranks the exact paths of the tally as the options ask and writes them: the
+// paths file, its picture and the terminal table on out (on err when
+// standard output carries a file: stdoutTaken, or the paths file "-").
+// kExitBadOptions for a goal the model does not have, kExitUnsolvable when
+// a file cannot be written.
+int WritePaths(const ProgramOptions& options, const PathTally& tally, std::ostream& out,
+               std::ostream& err, bool stdoutTaken);
 
 // The whole program; returns the exit status.
 int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err);

@@ -248,6 +248,10 @@ std::string SimulatorBinFile(const StudyOptions& o, int index) {
   return o.binDir + "/sim_" + std::to_string(index) + ".bin";
 }
 
+std::string SimulatorPathsFile(const StudyOptions& o, int index) {
+  return o.out + "/paths_" + std::to_string(index) + ".tsv";
+}
+
 std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
   // On the loopback interface only: simmgr connects from this machine, and
   // nothing else should reach the port.
@@ -276,6 +280,10 @@ std::vector<std::string> SimulatorArguments(const StudyOptions& o, int index) {
     args.push_back("-e");
     args.push_back(std::to_string(SimulatorExperiment(o, index)));
     args.push_back("-R");
+  }
+  if (o.paths.enabled) {
+    args.push_back("-P");
+    args.push_back(SimulatorPathsFile(o, index));
   }
   // Passed through last: the simulator takes the last of a repeated option,
   // and simmgr has read the same values from them.
@@ -320,11 +328,16 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
       }
       continue;
     }
+    if (name == "--paths") {
+      o->paths.enabled = true;
+      continue;
+    }
     const bool known = name == "--jobs" || name == "--seed" || name == "--half-width" ||
                        name == "--relative" || name == "--max" || name == "--simulator" ||
                        name == "--port" || name == "--bin-dir" || name == "--start-timeout" ||
                        name == "--stall-warning" || name == "--drop-stalled" ||
-                       name == "--experiments";
+                       name == "--experiments" || name == "--goal" || name == "--top" ||
+                       name == "--min-probability" || name == "--prune";
     if (!known) {
       *error = "unknown option '" + name + "'";
       if (name.compare(0, 1, "-") != 0) *error = "unexpected argument '" + name + "'";
@@ -377,6 +390,24 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
         return ParseOutcome::kError;
       }
       o->port = static_cast<int>(v);
+    } else if (name == "--goal") {
+      if (value.empty()) {
+        *error = "--goal needs a goal's name";
+        return ParseOutcome::kError;
+      }
+      o->paths.goal = value;
+    } else if (name == "--top") {
+      if (!ParseInteger(value, 1, 1000000000ll, &v)) {
+        *error = "--top must be a positive whole number of paths, not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->paths.top = static_cast<int>(v);
+    } else if (name == "--min-probability" || name == "--prune") {
+      if (!ParseReal(value, &d) || !(d >= 0.0 && d <= 1.0)) {
+        *error = name + " must be a probability from 0 to 1, not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      (name == "--prune" ? o->paths.prune : o->paths.minProbability) = d;
     } else if (name == "--experiments") {
       if (!CheckExperimentList(value, error)) return ParseOutcome::kError;
       o->experiments = value;
@@ -401,6 +432,10 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     }
   }
   if (!CheckSimulatorArguments(o, error)) return ParseOutcome::kError;
+  if (!o->paths.enabled && (!o->paths.goal.empty() || o->paths.top > 0 || o->paths.minProbability > 0.0)) {
+    *error = "--goal, --top and --min-probability select attack paths: give --paths";
+    return ParseOutcome::kError;
+  }
   if (!o->experiments.empty()) {
     // Each experiment sets -e itself, and exact values belong to one of them.
     for (const std::string& a : o->simulatorArgs)
@@ -505,6 +540,14 @@ std::string StudyUsage() {
       "                     common random numbers: paired differences B - A per node,\n"
       "                     run until every difference's interval is within the target;\n"
       "                     writes OUT/compare.csv, OUT/<A>/ and OUT/<B>/\n"
+      "  --paths            tally the attack paths: OUT/paths.csv, OUT/paths.json and\n"
+      "                     OUT/paths.svg (with Graphviz dot), the ten most likely\n"
+      "                     on standard output\n"
+      "  --goal NAME        with --paths: only the paths reaching goal NAME, their\n"
+      "                     probabilities given that it is reached\n"
+      "  --top K, --min-probability P\n"
+      "                     with --paths: at most K paths, none below P\n"
+      "  --prune P          leave path prefixes below P out of the picture (0.01)\n"
       "  --quiet            no progress on standard error\n"
       "  --help             this text\n"
       "\n"

@@ -12,6 +12,16 @@
 
 namespace simmgr {
 
+// --paths: each simulator tallies its attack paths (-P), merged after the
+// study into OUT/paths.csv, OUT/paths.json and OUT/paths.svg.
+struct PathOptions {
+  bool enabled = false;
+  std::string goal;             // --goal NAME: only the paths that reach it
+  int top = 0;                  // --top K (0: all)
+  double minProbability = 0.0;  // --min-probability P
+  double prune = 0.01;          // --prune P: the picture's threshold
+};
+
 struct StudyOptions {
   std::string model = ModelCatalogue::kDefaultModel;     // the model the simulators run, or a model file
   int jobs = 0;                          // 0: one per processor core
@@ -33,6 +43,7 @@ struct StudyOptions {
   int compareA = -1;                     // --compare A B; -1: no comparison
   int compareB = -1;
   std::vector<std::string> simulatorArgs;  // passed through (after --)
+  PathOptions paths;
 };
 
 struct SummarizeOptions {
@@ -64,6 +75,8 @@ uint32_t SimulatorSeed(unsigned long long base, int index);
 // index its seed is derived from (i itself without --compare).
 int SimulatorExperiment(const StudyOptions& options, int index);
 int SeedIndex(const StudyOptions& options, int index);
+// OUT/paths_<i>.tsv: the path tally of simulator i (with --paths).
+std::string SimulatorPathsFile(const StudyOptions& options, int index);
 
 // DIR/sim_<i>.bin: the binary result file of simulator i (with --bin-dir).
 std::string SimulatorBinFile(const StudyOptions& options, int index);

@@ -25,6 +25,7 @@
 #include "network/TarvexSocket.h"
 #include "simmgr/BinDirectory.h"
 #include "simmgr/Compare.h"
+#include "simmgr/PathsReport.h"
 #include "simmgr/Records.h"
 #include "simmgr/Report.h"
 #include "simmgr/SimMgr.h"
@@ -254,6 +255,8 @@ void Study::Launch() {
     auto s = std::make_unique<Simulator>();
     s->index = i;
     s->seed = SimulatorSeed(Options.seed, SeedIndex(Options, i));
+    // A tally left by an earlier study must not pass for this one's.
+    if (Options.paths.enabled) std::remove(SimulatorPathsFile(Options, i).c_str());
     if (Secret.empty()) {
       Err << Tag(*s) << ": not started: the system has no random source for its secret" << std::endl;
       s->failed = true;
@@ -844,6 +847,9 @@ int Study::Finish() {
   pub.exact = HaveExact ? &Exact : nullptr;
   pub.exactPath = Options.exact;
   if (!Publish(pub, Out, Err) && exitCode == kExitOk) exitCode = kExitFailure;
+  if (Options.paths.enabled && !PublishPaths(Options, static_cast<int>(Sims.size()), Out, Err) &&
+      exitCode == kExitOk)
+    exitCode = kExitFailure;
   return exitCode;
 }
 
