@@ -224,9 +224,24 @@ TEST(SimulatedPaths, TallyLeavesResultFilesAloneAndSimmgrMergesTallies) {
   EXPECT_EQ(j["method"], "simulation");
   EXPECT_EQ(j["interval"], "wilson");
   EXPECT_GE(j["replications"].get<long long>(), 4000);
+  // Each path's count is the sum of its counts in the simulators' tallies.
+  std::map<std::string, double> bySimulators;
+  for (int i = 0; i < 2; i++) {
+    std::ifstream part(dir.file("out/paths_" + std::to_string(i) + ".tsv"));
+    paths::PathSet one;
+    ASSERT_TRUE(paths::ReadTally(part, &one, &error)) << error;
+    EXPECT_GT(one.total, 0.0);
+    for (const auto& entry : one.byKey) {
+      std::string steps;
+      for (const std::string& s : entry.second.steps) steps += (steps.empty() ? "" : " > ") + s;
+      bySimulators[steps] += entry.second.weight;
+    }
+  }
+  EXPECT_EQ(bySimulators.size(), j["paths"].size());
   double sum = 0.0;
   long long count = 0;
   for (const auto& p : j["paths"]) {
+    EXPECT_EQ(p["count"].get<double>(), bySimulators[joined(p["steps"])]) << joined(p["steps"]);
     sum += p["probability"].get<double>();
     count += p["count"].get<long long>();
     EXPECT_LE(p["lower"].get<double>(), p["probability"].get<double>());
