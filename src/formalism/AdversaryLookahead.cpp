@@ -79,6 +79,10 @@ void KORVELModel::exploreStateSpace(int horizon, Step** best, double* payoff, do
 void KORVELModel::exploreStateSpaceMemoised(int horizon, Step** best, double* payoff,
                                             double* cost, double* detection) {
   if (horizon < 1) return;
+  if (horizon > 32767) {  // the memo's keys hold horizons of 16 bits
+    exploreStateSpace(horizon, best, payoff, cost, detection);
+    return;
+  }
   if (memoImages_.size() < static_cast<size_t>(horizon) + 1) memoImages_.resize(horizon + 1);
   LookaheadMemo::Value value = EvaluateMemoised(horizon);
   if (value.decision < 0) return;

@@ -16,6 +16,11 @@ void LookaheadMemo::SetDefaultLimit(size_t bytes) { defaultLimit = bytes; }
 
 size_t LookaheadMemo::DefaultLimit() { return defaultLimit; }
 
+void LookaheadMemo::SetLimit(size_t bytes) {
+  limit_ = bytes;
+  Reset();
+}
+
 uint64_t LookaheadMemo::KeyHash(const char* image, size_t length, int horizon) {
   uint64_t h = DecisionCache::Hash(image, length) ^
                (static_cast<uint64_t>(static_cast<unsigned>(horizon)) * 0x9e3779b97f4a7c15ull);
@@ -38,9 +43,9 @@ void LookaheadMemo::insert(const char* image, size_t length, int horizon, const 
   // The memory the insertion would leave held: the table doubles at half
   // load, the store takes a new block when the last one is full.
   bool grow = 2 * (count_ + 1) > slots_.size();
-  bool newBlock = blockUsed_ + length > kBlockBytes;
-  size_t after = (grow ? 2 * slots_.size() : slots_.size()) * sizeof(Slot) +
-                 (blocks_.size() + (newBlock ? 1 : 0)) * kBlockBytes;
+  bool newBlock = blocks_.empty() || blockUsed_ + length > blockBytes_;
+  size_t after = (grow ? 2 * slots_.size() : slots_.size()) * sizeof(Slot) + storeBytes_ +
+                 (newBlock ? std::max(blockBytes_, length) : 0);
   if (count_ > 0 && after > Limit()) {
     Reset();
     evictions_++;
@@ -66,7 +71,9 @@ void LookaheadMemo::insert(const char* image, size_t length, int horizon, const 
     return;
   }
   if (newBlock) {
-    blocks_.emplace_back(new char[std::max(kBlockBytes, length)]);
+    size_t size = std::max(blockBytes_, length);
+    blocks_.emplace_back(new char[size]);
+    storeBytes_ += size;
     blockUsed_ = 0;
   }
   char* stored = blocks_.back().get() + blockUsed_;
@@ -76,7 +83,7 @@ void LookaheadMemo::insert(const char* image, size_t length, int horizon, const 
   s.hash = hash;
   s.image = stored;
   s.length = static_cast<uint32_t>(length);
-  s.horizon = horizon;
+  s.horizon = static_cast<int16_t>(horizon);
   s.value = value;
   count_++;
 }
@@ -90,6 +97,8 @@ void LookaheadMemo::Reset() {
   std::vector<Slot>(kInitialSlots).swap(slots_);
   blocks_.clear();
   blocks_.shrink_to_fit();
-  blockUsed_ = kBlockBytes;
+  blockBytes_ = std::min(kBlockBytes, std::max(size_t(256), Limit() / 8));
+  blockUsed_ = 0;
+  storeBytes_ = 0;
   count_ = 0;
 }

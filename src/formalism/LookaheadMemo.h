@@ -33,8 +33,9 @@ class LookaheadMemo {
   // one small table is always kept, whatever the bound.
   static void SetDefaultLimit(size_t bytes);
   static size_t DefaultLimit();
-  // This memo's own bound in bytes; 0 returns it to the default.
-  void SetLimit(size_t bytes) { limit_ = bytes; }
+  // Sets this memo's own bound in bytes (0 returns it to the default) and
+  // forgets everything.
+  void SetLimit(size_t bytes);
   size_t Limit() const { return limit_ ? limit_ : DefaultLimit(); }
 
   // The value stored for (image, horizon), or null.
@@ -50,7 +51,7 @@ class LookaheadMemo {
   void clear();
   size_t size() const { return count_; }
   // Bytes held by the table and the stored images.
-  size_t bytes() const { return slots_.size() * sizeof(Slot) + blocks_.size() * kBlockBytes; }
+  size_t bytes() const { return slots_.size() * sizeof(Slot) + storeBytes_; }
   // Times the bound made the memo forget everything.
   size_t evictions() const { return evictions_; }
 
@@ -59,13 +60,14 @@ class LookaheadMemo {
     uint64_t hash = 0;
     const char* image = nullptr;
     uint32_t length = 0;
-    int horizon = 0;
+    int16_t horizon = 0;
     bool used = false;
     Value value;
   };
   static const size_t kInitialSlots = 64;
   // Images are stored in blocks that never move, so that growing the store
-  // copies nothing; an image longer than a block gets a block of its own.
+  // copies nothing: blocks of this size, smaller under a small bound; an
+  // image longer than a block gets a block of its own.
   static const size_t kBlockBytes = 16384;
 
   static uint64_t KeyHash(const char* image, size_t length, int horizon);
@@ -74,7 +76,9 @@ class LookaheadMemo {
 
   std::vector<Slot> slots_;
   std::vector<std::unique_ptr<char[]>> blocks_;
-  size_t blockUsed_ = kBlockBytes;  // bytes used in the last block
+  size_t blockBytes_ = kBlockBytes;  // size of the blocks since the last reset
+  size_t blockUsed_ = 0;             // bytes used in the last block
+  size_t storeBytes_ = 0;            // bytes of all blocks
   size_t count_ = 0;
   size_t limit_ = 0;
   size_t evictions_ = 0;

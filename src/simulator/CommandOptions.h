@@ -34,6 +34,7 @@ struct SimulatorSettings {
   bool HasModelFile = false;   // -M: the model file run instead of the built-in model
   std::string ModelFileName;
   bool CheckModelOnly = false;  // -K: load and check the model file, do not simulate
+  uint32_t LookaheadMemoryMB = 0;  // -L, 1 to 4096: bound of each model's look-ahead memo; 0: default
 };
 
 // Parses argv[1..argc-1] into *settings (which keeps its values for the
