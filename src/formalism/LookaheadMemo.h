@@ -26,7 +26,7 @@ class LookaheadMemo {
     double payoff = 0.0;
   };
   // The bound of a memo that has none of its own, unless changed (-L).
-  static const size_t kDefaultLimitBytes = size_t(64) << 20;
+  static constexpr size_t kDefaultLimitBytes = size_t(64) << 20;
 
   LookaheadMemo();
   // The bound of every memo without its own (the simulator's -L); at least
@@ -64,11 +64,11 @@ class LookaheadMemo {
     bool used = false;
     Value value;
   };
-  static const size_t kInitialSlots = 64;
+  static constexpr size_t kInitialSlots = 64;
   // Images are stored in blocks that never move, so that growing the store
   // copies nothing: blocks of this size, smaller under a small bound; an
   // image longer than a block gets a block of its own.
-  static const size_t kBlockBytes = 16384;
+  static constexpr size_t kBlockBytes = 16384;
 
   static uint64_t KeyHash(const char* image, size_t length, int horizon);
   size_t FindSlot(const char* image, size_t length, int horizon, uint64_t hash) const;
