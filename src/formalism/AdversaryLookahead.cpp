@@ -144,11 +144,11 @@ uint64_t KORVELModel::countSearchNodes(int horizon) {
   const uint64_t kMost = ~uint64_t(0);
   std::function<uint64_t(int)> count = [&](int h) -> uint64_t {
     std::string image(ImageBound() + 1, '\0');
-    image.resize(CaptureImage(&image[0]));
-    image.push_back(static_cast<char>(h));
+    size_t length = CaptureImage(&image[0]);
+    image.resize(length);
+    image.append(reinterpret_cast<const char*>(&h), sizeof h);  // the key: image and horizon
     auto known = counted.find(image);
     if (known != counted.end()) return known->second;
-    image.pop_back();
     uint64_t n = 0;
     for (int d = 0; d < numDecisions; d++) {
       if (!decisionSteps[d][0]->preconditionsMet()) continue;
@@ -159,10 +159,10 @@ uint64_t KORVELModel::countSearchNodes(int horizon) {
           below = count(h - 1);
           SetState(&image[0]);
         }
-        n = n > kMost - 1 - below ? kMost : n + 1 + below;
+        uint64_t add = below == kMost ? kMost : below + 1;
+        n = n > kMost - add ? kMost : n + add;
       }
     }
-    image.push_back(static_cast<char>(h));
     counted.emplace(image, n);
     return n;
   };
