@@ -11,7 +11,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/StandardErrors.h"
@@ -67,6 +70,103 @@ void KORVELModel::exploreStateSpace(int horizon, Step** best, double* payoff, do
       *detection = ED;
     }
   }
+}
+
+// The memoised search computes a subtree's value with the very operations,
+// in the very order, of exploreStateSpace above: a remembered value is the
+// one the plain recursion would compute again, so choices and every result
+// stay bit for bit the same.
+void KORVELModel::exploreStateSpaceMemoised(int horizon, Step** best, double* payoff,
+                                            double* cost, double* detection) {
+  if (horizon < 1) return;
+  if (horizon > 32767) {  // the memo's keys hold horizons of 16 bits
+    exploreStateSpace(horizon, best, payoff, cost, detection);
+    return;
+  }
+  if (memoImages_.size() < static_cast<size_t>(horizon) + 1) memoImages_.resize(horizon + 1);
+  LookaheadMemo::Value value = EvaluateMemoised(horizon);
+  if (value.decision < 0) return;
+  *best = decisionSteps[value.decision][0];
+  *payoff = value.payoff;
+  *cost = value.cost;
+  *detection = value.detection;
+}
+
+LookaheadMemo::Value KORVELModel::EvaluateMemoised(int horizon) {
+  std::vector<char>& buffer = memoImages_[horizon];
+  if (buffer.size() < static_cast<size_t>(ImageBound()) + 1) buffer.resize(ImageBound() + 1);
+  char* saved = buffer.data();
+  size_t length = static_cast<size_t>(CaptureImage(saved));
+  if (const LookaheadMemo::Value* known = memo_.find(saved, length, horizon)) return *known;
+  memoEvaluations_++;
+
+  LookaheadMemo::Value best;
+  double bestValue = kMostNegative;
+  for (int d = 0; d < numDecisions; d++) {
+    Step* first = decisionSteps[d][0];
+    if (!first->preconditionsMet()) continue;
+    double EC = first->getCost();
+    double EP = 0;
+    double ED = 0;
+    for (Step* s : decisionSteps[d]) {
+      double p = s->getOutcomeProbability();
+      double q = s->getDetection();
+      s->executeEffects();
+      if (horizon == 1) {
+        EP += p * calculatePayoff();
+        ED += p * q;
+      } else {
+        LookaheadMemo::Value next = EvaluateMemoised(horizon - 1);
+        EP += p * next.payoff * payoffDiscount;
+        EC += p * next.cost * costDiscount;
+        ED += p * (1 - (1 - q) * (1 - next.detection * detectionDiscount));
+      }
+      SetState(saved);
+    }
+    double A = attractiveness(EC, ED, EP);
+    if (A > bestValue) {
+      bestValue = A;
+      best.decision = d;
+      best.payoff = EP;
+      best.cost = EC;
+      best.detection = ED;
+    }
+  }
+  memo_.insert(saved, length, horizon, best);
+  return best;
+}
+
+uint64_t KORVELModel::countSearchNodes(int horizon) {
+  if (horizon < 1) return 0;
+  // Counts per (image, horizon), so that the count costs what the memoised
+  // search costs rather than what the counted search would.
+  std::unordered_map<std::string, uint64_t> counted;
+  const uint64_t kMost = ~uint64_t(0);
+  std::function<uint64_t(int)> count = [&](int h) -> uint64_t {
+    std::string image(ImageBound() + 1, '\0');
+    size_t length = CaptureImage(&image[0]);
+    image.resize(length);
+    image.append(reinterpret_cast<const char*>(&h), sizeof h);  // the key: image and horizon
+    auto known = counted.find(image);
+    if (known != counted.end()) return known->second;
+    uint64_t n = 0;
+    for (int d = 0; d < numDecisions; d++) {
+      if (!decisionSteps[d][0]->preconditionsMet()) continue;
+      for (Step* s : decisionSteps[d]) {
+        uint64_t below = 0;
+        if (h > 1) {
+          s->executeEffects();
+          below = count(h - 1);
+          SetState(&image[0]);
+        }
+        uint64_t add = below == kMost ? kMost : below + 1;
+        n = n > kMost - add ? kMost : n + add;
+      }
+    }
+    counted.emplace(image, n);
+    return n;
+  };
+  return count(horizon);
 }
 
 void KORVELModel::buildStateTree(ExploreNode* node, int horizon) {
@@ -293,7 +393,7 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
     double payoff = kMostNegative;
     double cost = kMostNegative;
     double detection = kMostNegative;
-    exploreStateSpace(planningHorizon, &chosen, &payoff, &cost, &detection);
+    exploreStateSpaceMemoised(planningHorizon, &chosen, &payoff, &cost, &detection);
     cache_.insert(saved, length, chosen ? chosen->decisionIndex : -1);
   } else if (root_ && std::memcmp(root_->stateData(), saved, size) == 0) {
     chosen = root_->bestStep;
@@ -301,7 +401,7 @@ void KORVELModel::recalculateAdversaryDecisionWeights(int mode) {
     double payoff = kMostNegative;
     double cost = kMostNegative;
     double detection = kMostNegative;
-    exploreStateSpace(planningHorizon, &chosen, &payoff, &cost, &detection);
+    exploreStateSpaceMemoised(planningHorizon, &chosen, &payoff, &cost, &detection);
     NewRoot(saved, size);
     root_->bestStep = chosen;
   } else if (mode == 1 || mode == 2) {

@@ -43,6 +43,15 @@ class DecisionCache {
   // The stored images with their decisions (for inspection and tests).
   std::vector<std::pair<std::string, int>> entries() const;
 
+  // The hash of an image, and whether two images of `length` bytes are the
+  // same; shared with the look-ahead's memo of values.
+  static uint64_t Hash(const char* image, size_t length) {
+    return length == kUsualLength ? HashWords(image, kUsualLength) : HashWords(image, length);
+  }
+  static bool SameImage(const char* a, const char* b, size_t length) {
+    return length == kUsualLength ? SameWords(a, b, kUsualLength) : SameWords(a, b, length);
+  }
+
  private:
   struct Slot {
     uint64_t hash = 0;
@@ -53,14 +62,8 @@ class DecisionCache {
   };
   static const size_t kInitialSlots = 1024;
 
-  // Mixes the image eight bytes at a time (unrolled for the usual length).
-  static uint64_t Hash(const char* image, size_t length) {
-    return length == kUsualLength ? HashWords(image, kUsualLength) : HashWords(image, length);
-  }
-  static bool SameImage(const char* a, const char* b, size_t length) {
-    return length == kUsualLength ? SameWords(a, b, kUsualLength) : SameWords(a, b, length);
-  }
-  // The image length of a model of 32 formalism variables.
+  // Hash mixes the image eight bytes at a time (unrolled for the usual
+  // length): the image length of a model of 32 formalism variables.
   static const size_t kUsualLength = 64;
 
   static inline __attribute__((always_inline)) uint64_t HashWords(const char* image, size_t length) {

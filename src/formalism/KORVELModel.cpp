@@ -26,6 +26,7 @@ KORVELModel::~KORVELModel() {
 
 void KORVELModel::ParametersChanged() {
   cache_.clear();
+  memo_.clear();
   std::fill(transitions_.begin(), transitions_.end(), Transition());
   transitionsGeneration_ = cache_.generation();
   lastSlot_ = -1;

@@ -12,6 +12,7 @@
 #ifndef TARVEX_FORMALISM_KORVELMODEL_H
 #define TARVEX_FORMALISM_KORVELMODEL_H
 
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -24,6 +25,7 @@
 #include "formalism/ExploreNode.h"
 #include "formalism/Goal.h"
 #include "formalism/KORVELStateVariable.h"
+#include "formalism/LookaheadMemo.h"
 #include "formalism/Step.h"
 
 class BaseKORVELAction;
@@ -139,6 +141,19 @@ class KORVELModel : public BaseModelClass {
 
   // Exhaustive evaluation of the decisions feasible in the current state.
   void exploreStateSpace(int horizon, Step** best, double* payoff, double* cost, double* detection);
+  // The same evaluation and outputs, bit for bit, with each (state image,
+  // remaining horizon) evaluated once: values are remembered within and
+  // across decisions until ParametersChanged() (see LookaheadMemo).
+  void exploreStateSpaceMemoised(int horizon, Step** best, double* payoff, double* cost,
+                                 double* detection);
+  // The number of outcomes exploreStateSpace(horizon, ...) evaluates from the
+  // current state (each a node of its search tree), counted without the
+  // search; saturates at the largest uint64_t.
+  uint64_t countSearchNodes(int horizon);
+  // The memo of continuation values, and the number of (image, horizon)
+  // values the memoised search has computed since the model was built.
+  LookaheadMemo& lookaheadMemo() { return memo_; }
+  uint64_t memoisedEvaluations() const { return memoEvaluations_; }
   void buildStateTree(ExploreNode* node, int horizon);
   void traverseStateTree(ExploreNode* node, int horizon);
   void buildStateTreeNoAttractCalc(ExploreNode* node, int horizon);
@@ -153,7 +168,8 @@ class KORVELModel : public BaseModelClass {
   // look-up.
   void StepFired(const Step* step) { firedStep_ = step; }
   // Forgets every decision this model's look-ahead remembers: the cached
-  // decisions, the guesses of the state a step leads to and the state tree.
+  // decisions, the memo of continuation values, the guesses of the state a
+  // step leads to and the state tree.
   // REQUIRES: called after any change to a value the look-ahead reads (the
   // weights, discounts and horizon above, goal payoffs, a step's cost,
   // detection or outcome probability, the utility functions...); decisions
@@ -216,6 +232,15 @@ class KORVELModel : public BaseModelClass {
 
   DecisionCache cache_;
   std::unique_ptr<ExploreNode> root_;
+
+  // The memoised evaluation of the decisions in the current state with the
+  // given remaining horizon; the state is as before afterwards.
+  LookaheadMemo::Value EvaluateMemoised(int horizon);
+  LookaheadMemo memo_;
+  uint64_t memoEvaluations_ = 0;
+  // One image buffer per remaining horizon: the memoised search holds one
+  // frame per horizon at a time.
+  std::vector<std::vector<char>> memoImages_;
 
   // Recognising the state after a step: for (slot of the last decision's
   // state, step that fired), the slot of the state it led to. A guess is

@@ -231,6 +231,11 @@ int16_t ParseCommandLine(int argc, char** argv, SimulatorSettings* settings, std
         s.HasPathsFile = true;
         out << "PathsFile: " << s.PathsFileName << std::endl;
         break;
+      case 'L':
+        if (!numeric('L', 1, 4096, " (megabytes)")) return 1;
+        s.LookaheadMemoryMB = static_cast<uint32_t>(number);
+        out << "Look-ahead memory: " << number << " MB" << std::endl;
+        break;
       case 'O':
         if (!expect('O')) return 1;
         s.OverrideString = param;

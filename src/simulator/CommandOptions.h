@@ -37,6 +37,7 @@ struct SimulatorSettings {
   bool CommonRandomNumbers = false;  // -R: each replication starts its own stream
   bool HasPathsFile = false;    // -P: tally the attack paths into this file
   std::string PathsFileName;
+  uint32_t LookaheadMemoryMB = 0;  // -L, 1 to 4096: bound of each model's look-ahead memo; 0: default
 };
 
 // Parses argv[1..argc-1] into *settings (which keeps its values for the

@@ -14,6 +14,7 @@
 #include "distributions/LaggedFibonacci.h"
 #include "distributions/MersenneTwister.h"
 #include "distributions/Tausworthe.h"
+#include "formalism/LookaheadMemo.h"
 #include "model/FileStudy.h"
 #include "model/ModelCatalogue.h"
 #include "simulator/PathTally.h"
@@ -132,6 +133,7 @@ bool SimulatorClass::SetUp(int argc, char** argv, int* exitStatus) {
   // The study (of -M's model, or the default one) is opened before anything
   // is created, so that a faulty model file leaves no files behind. A fault
   // of a file's running model stops the run.
+  if (LookaheadMemoryMB > 0) LookaheadMemo::SetDefaultLimit(size_t(LookaheadMemoryMB) << 20);
   Study = ModelCatalogue::OpenStudy(HasModelFile ? ModelFileName : ModelCatalogue::kDefaultModel,
                                     std::cerr);
   if (!Study) {
