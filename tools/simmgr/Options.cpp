@@ -286,7 +286,8 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
                        name == "--relative" || name == "--max" || name == "--simulator" ||
                        name == "--port" || name == "--bin-dir" || name == "--start-timeout" ||
                        name == "--stall-warning" || name == "--drop-stalled" ||
-                       name == "--experiments";
+                       name == "--experiments" || name == "--plot-pv" || name == "--sweep" ||
+                       name == "--sweep-time";
     if (!known) {
       *error = "unknown option '" + name + "'";
       if (name.compare(0, 1, "-") != 0) *error = "unexpected argument '" + name + "'";
@@ -342,6 +343,19 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     } else if (name == "--experiments") {
       if (!CheckExperimentList(value, error)) return ParseOutcome::kError;
       o->experiments = value;
+    } else if (name == "--plot-pv" || name == "--sweep") {
+      if (value.empty()) {
+        *error = name + " needs a name";
+        return ParseOutcome::kError;
+      }
+      (name == "--plot-pv" ? o->plotPv : o->sweepGlobal) = value;
+    } else if (name == "--sweep-time") {
+      if (!ParseReal(value, &d)) {
+        *error = "--sweep-time must be a number (an instant of the plotted variable), not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->sweepTime = d;
+      o->sweepTimeGiven = true;
     } else if (name == "--bin-dir") {
       if (value.empty()) {
         *error = "--bin-dir needs a directory name";
@@ -363,6 +377,10 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     }
   }
   if (!CheckSimulatorArguments(o, error)) return ParseOutcome::kError;
+  if (o->experiments.empty() && (!o->plotPv.empty() || !o->sweepGlobal.empty() || o->sweepTimeGiven)) {
+    *error = "--plot-pv, --sweep and --sweep-time choose the plots of --experiments; give that too";
+    return ParseOutcome::kError;
+  }
   if (!o->experiments.empty()) {
     // Each experiment sets -e itself, and exact values belong to one of them.
     for (const std::string& a : o->simulatorArgs)
@@ -449,6 +467,11 @@ std::string StudyUsage() {
       "  --experiments E    run experiments of the model's study in turn, each a full\n"
       "                     study with the same seeds: all, or a list such as 0,3-5;\n"
       "                     writes OUT/<N>/ for each and OUT/experiments.csv\n"
+      "  --plot-pv NAME     the variable of OUT/experiments.svg and OUT/sweep.svg\n"
+      "                     (default: the model's first)\n"
+      "  --sweep GLOBAL     the global variable of OUT/sweep.svg (default: the first\n"
+      "                     one that a chosen experiment varies)\n"
+      "  --sweep-time T     the instant of OUT/sweep.svg (default: the last)\n"
       "  --quiet            no progress on standard error\n"
       "  --help             this text\n"
       "\n"

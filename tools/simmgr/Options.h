@@ -30,6 +30,10 @@ struct StudyOptions {
   long long reportSize = 200;            // -n given to the simulators
   int experiment = 0;                    // -e given to the simulators
   std::string experiments;               // --experiments: "all" or a list; "": one study
+  std::string plotPv;                    // --plot-pv: the PV of the experiment plots ("": the first)
+  std::string sweepGlobal;               // --sweep: the swept global ("": the first one varied)
+  bool sweepTimeGiven = false;           // --sweep-time given
+  double sweepTime = 0.0;                // --sweep-time: the sweep plot's instant
   std::vector<std::string> simulatorArgs;  // passed through (after --)
 };
 

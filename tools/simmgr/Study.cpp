@@ -38,7 +38,7 @@ const char kAnnouncement[] = "REGISTER:  Port: [";
 const char kQuitCommand = 2;
 // Packets a simulator may be ahead of the slowest one before its
 // connection is left unread for a while (it then waits in its send).
-const size_t kMostPending = 64;
+const size_t kMostPending = 16;
 // Bytes read from one connection before the others get their turn.
 const size_t kLargestRead = 4u << 20;
 const int kPollMs = 100;
