@@ -108,8 +108,7 @@ bool ChoosePlots(const MeasureLayout& layout, const std::vector<std::string>& gl
   if (!global.empty() && choice->sweptGlobal < 0) {
     const bool exists = std::find(globals.begin(), globals.end(), global) != globals.end();
     *error = "--sweep " + global + ": " +
-             (exists ? "no chosen experiment varies it (a factor of the study sets it in the experiments "
-                       "named " + global + "=VALUE)"
+             (exists ? "none of the chosen experiments varies it (none is named " + global + "=VALUE)"
                      : "the model has no such global variable");
     return false;
   }

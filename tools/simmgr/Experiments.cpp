@@ -205,10 +205,6 @@ int RunExperiments(const StudyOptions& options, std::ostream& out, std::ostream&
     err << "simmgr: " << error << std::endl;
     return kExitUsage;
   }
-  if (!PrepareOutputDirectory(options.out, &error)) {
-    err << "simmgr: " << error << std::endl;
-    return kExitFailure;
-  }
   std::vector<std::string> globals;
   for (int g = 0; g < study->GetNumGVs(); g++) globals.push_back(study->GetGVName(g));
   const std::string overrides = OverrideText(options.simulatorArgs);
@@ -229,6 +225,10 @@ int RunExperiments(const StudyOptions& options, std::ostream& out, std::ostream&
                    options.sweepTime, &plots, &error)) {
     err << "simmgr: " << error << std::endl;
     return kExitUsage;
+  }
+  if (!PrepareOutputDirectory(options.out, &error)) {
+    err << "simmgr: " << error << std::endl;
+    return kExitFailure;
   }
 
   std::vector<ExperimentRun> runs;
