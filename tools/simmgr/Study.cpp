@@ -42,6 +42,7 @@ const size_t kMostPending = 16;
 // Bytes read from one connection before the others get their turn.
 const size_t kLargestRead = 4u << 20;
 const int kPollMs = 100;
+const int kEndingPollMs = 5;          // no connection open, processes still to end
 const int kStopGraceMs = 10000;       // simulators told to quit
 const int kInterruptGraceMs = 5000;   // after Ctrl-C or SIGTERM
 const int kClosedGraceMs = 5000;      // closed its connection but did not exit
@@ -474,6 +475,11 @@ void Study::Pump(int timeoutMs) {
     const bool held = !Stopping && s->pending.size() >= kMostPending;
     sockets.push_back(s->open && !held ? s->link.get() : nullptr);
   }
+  // With no connection to watch (the simulators have closed theirs and are
+  // ending), only their exits are awaited: look again soon rather than
+  // sleeping a whole poll interval at the end of every study.
+  if (std::count(sockets.begin(), sockets.end(), nullptr) == static_cast<std::ptrdiff_t>(sockets.size()))
+    timeoutMs = std::min(timeoutMs, kEndingPollMs);
   std::unique_ptr<bool[]> readable(new bool[sockets.size() + 1]);
   const int ready = TarvexSocket::SelectMany(sockets.data(), static_cast<int>(sockets.size()), timeoutMs,
                                              readable.get());
