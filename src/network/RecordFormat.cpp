@@ -95,7 +95,6 @@ bool DecodeRecord(const unsigned char* data, size_t size, int numNodes, Packet* 
   packet->replications = 0;
   packet->counts.assign(static_cast<size_t>(numNodes), 0);
   packet->offsets.assign(static_cast<size_t>(numNodes), 0);
-  packet->values.clear();
   std::vector<char> seen(static_cast<size_t>(2 * numNodes), 0);
 
   // First pass: check the layout and size the value array.
@@ -139,7 +138,8 @@ bool DecodeRecord(const unsigned char* data, size_t size, int numNodes, Packet* 
     return false;
   }
 
-  // Second pass: the values.
+  // Second pass: the values. Every one of the keep values is written below,
+  // so a reused packet of the same size is not cleared first.
   packet->values.resize(keep);
   at = kRecordHead;
   size_t next = 0;

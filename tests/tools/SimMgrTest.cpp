@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -943,4 +944,110 @@ TEST(SimMgrModel, ExperimentsRunInTurnAndAreGatheredInOneFile) {
     EXPECT_EQ(refused.exitCode, 2) << refused.out;
     EXPECT_TRUE(contains(refused.out, "--experiments")) << refused.out;
   }
+}
+
+namespace {
+
+// kSweptModel with both globals combined: rounds (unused by the coin) over
+// 3 and 4, then p over 0.7 and 0.2, which makes experiments 0 "rounds=3
+// p=0.7", 1 "rounds=3 p=0.2", 2 "rounds=4 p=0.7" and 3 "rounds=4 p=0.2".
+std::string CombinedSweepModel() {
+  std::string model = kSweptModel;
+  model.erase(model.find("[study]"));
+  return model + "[study]\ncombine = \"all\"\n  [[study.factor]]\n  global = \"rounds\"\n  values = [3, 4]\n"
+                 "  [[study.factor]]\n  global = \"p\"\n  values = [0.7, 0.2]\n";
+}
+
+// The lines of each data block $NAME... of a gnuplot script, by block name.
+std::map<std::string, std::vector<std::string>> DataBlocks(const std::string& script) {
+  std::map<std::string, std::vector<std::string>> blocks;
+  std::string current;
+  for (const std::string& line : CsvRows(script)) {
+    if (line.size() > 1 && line[0] == '$' && line.find(" << EOD") != std::string::npos)
+      current = line.substr(0, line.find(' '));
+    else if (line == "EOD")
+      current.clear();
+    else if (!current.empty())
+      blocks[current].push_back(line);
+  }
+  return blocks;
+}
+
+}  // namespace
+
+// Running all experiments in one call gives, row for row, what running them
+// one by one gives (the same seeds). The sweep plot against p has one line
+// per level of the other factor, its points in increasing p, each the
+// experiment's mean and interval bounds at the chosen instant exactly as
+// experiments.csv has them; the experiments plot has a curve per experiment.
+// A choice the model cannot satisfy is refused before anything runs.
+TEST(SimMgrModel, PlotsAcrossExperimentsDrawWhatExperimentsCsvHolds) {
+  const support::TempDir dir;
+  const std::string model = dir.file("combined.toml");
+  support::writeFile(model, CombinedSweepModel());
+  const std::vector<std::string> common = {"--model", model, "--jobs", "2", "--max", "1000",
+                                           "--half-width", "1e-6", "--quiet", "--seed", "11"};
+  auto run = [&](const std::string& experiments, const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = common;
+    for (const std::string& a : {std::string("--experiments"), experiments, std::string("--out"), dir.file(out)})
+      args.push_back(a);
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunSimMgr(args);
+  };
+  const support::Result all = run("all", "all", {"--plot-pv", "Heads", "--sweep-time", "2"});
+  ASSERT_EQ(all.exitCode, 0) << all.out;
+  const std::vector<std::string> rows = CsvRows(readFile(dir.file("all/experiments.csv")));
+  ASSERT_EQ(rows.size(), 9u);
+  EXPECT_EQ(rows[0], "experiment,name,p,rounds,pv,pv_name,time,n,mean,lower,upper");
+  for (int e = 0; e < 4; e++) {
+    const support::Result alone = run(std::to_string(e), "alone" + std::to_string(e), {});
+    ASSERT_EQ(alone.exitCode, 0) << alone.out;
+    const std::vector<std::string> mine = CsvRows(readFile(dir.file("alone" + std::to_string(e) + "/experiments.csv")));
+    ASSERT_EQ(mine.size(), 3u);
+    EXPECT_EQ(mine[1], rows[1 + 2 * e]);
+    EXPECT_EQ(mine[2], rows[2 + 2 * e]);
+  }
+
+  // Each point of the sweep: p, mean, lower, upper, experiment.
+  const std::string sweep = readFile(dir.file("all/sweep.gp"));
+  EXPECT_TRUE(contains(sweep, "title \"rounds=3\"")) << sweep;
+  EXPECT_TRUE(contains(sweep, "title \"rounds=4\"")) << sweep;
+  EXPECT_TRUE(contains(sweep, "Heads at 2 against p")) << sweep;
+  const auto blocks = DataBlocks(sweep);
+  ASSERT_EQ(blocks.size(), 2u) << sweep;
+  const std::vector<std::vector<std::string>> expected = {{"0.2", "1"}, {"0.7", "0"}, {"0.2", "3"}, {"0.7", "2"}};
+  size_t k = 0;
+  for (const auto& block : blocks) {
+    ASSERT_EQ(block.second.size(), 2u) << block.first;
+    for (const std::string& point : block.second) {
+      std::istringstream in(point);
+      std::string x, mean, lower, upper, experiment;
+      ASSERT_TRUE(in >> x >> mean >> lower >> upper >> experiment) << point;
+      EXPECT_EQ(x, expected[k][0]) << point;
+      EXPECT_EQ(experiment, expected[k][1]) << point;
+      const std::string& row = rows[2 + 2 * std::stoi(experiment)];
+      EXPECT_EQ(row.compare(0, 2, experiment + ","), 0) << row;
+      EXPECT_TRUE(contains(row, "," + x + ",")) << row;
+      EXPECT_TRUE(contains(row, ",Heads,2,1000," + mean + "," + lower + "," + upper)) << row << "\n" << point;
+      EXPECT_LT(std::stod(lower), std::stod(mean));
+      EXPECT_GT(std::stod(upper), std::stod(mean));
+      k++;
+    }
+  }
+  const std::string curves = readFile(dir.file("all/experiments.gp"));
+  EXPECT_EQ(DataBlocks(curves).size(), 4u) << curves;
+  EXPECT_TRUE(contains(curves, "title \"2 rounds=4 p=0.7\"")) << curves;
+  if (contains(all.out, "Plot: " + dir.file("all/sweep.svg"))) {
+    EXPECT_TRUE(contains(readFile(dir.file("all/sweep.svg")), "</svg>"));
+  }
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--plot-pv", "Tails"}, {"--sweep", "q"}, {"--sweep-time", "1"}}) {
+    const support::Result refused = run("all", "refused", bad);
+    EXPECT_EQ(refused.exitCode, 2) << refused.out;
+    EXPECT_TRUE(contains(refused.out, bad[0])) << refused.out;
+    EXPECT_FALSE(fs::exists(dir.file("refused")));
+  }
+  const support::Result noExperiments = RunSimMgr({"--plot-pv", "Heads"});
+  EXPECT_EQ(noExperiments.exitCode, 2) << noExperiments.out;
 }

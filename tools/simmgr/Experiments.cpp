@@ -14,7 +14,9 @@
 #include "model/ModelCatalogue.h"
 #include "model/ModelDescription.h"
 #include "results/FileOutput.h"
+#include "results/ModelLayout.h"
 #include "results/Results.h"
+#include "simmgr/ExperimentPlots.h"
 #include "simmgr/Report.h"
 #include "simmgr/SimMgr.h"
 
@@ -203,21 +205,38 @@ int RunExperiments(const StudyOptions& options, std::ostream& out, std::ostream&
     err << "simmgr: " << error << std::endl;
     return kExitUsage;
   }
+  std::vector<std::string> globals;
+  for (int g = 0; g < study->GetNumGVs(); g++) globals.push_back(study->GetGVName(g));
+  const std::string overrides = OverrideText(options.simulatorArgs);
+  auto nameOf = [&](int number) {
+    return fileStudy && study->GetNumGVs() > 0 ? fileStudy->ExperimentName(number) : std::string("defaults");
+  };
+  // What the plots across the experiments draw is settled (and a wrong
+  // choice refused) before any experiment runs.
+  MeasureLayout layout;
+  if (!OpenModelLayout(options.model, &layout, err)) {
+    err << "simmgr: cannot open the model " << options.model << std::endl;
+    return kExitFailure;
+  }
+  std::vector<std::string> names;
+  for (int number : chosen) names.push_back(nameOf(number));
+  PlotChoice plots;
+  if (!ChoosePlots(layout, globals, names, options.plotPv, options.sweepGlobal, options.sweepTimeGiven,
+                   options.sweepTime, &plots, &error)) {
+    err << "simmgr: " << error << std::endl;
+    return kExitUsage;
+  }
   if (!PrepareOutputDirectory(options.out, &error)) {
     err << "simmgr: " << error << std::endl;
     return kExitFailure;
   }
-  std::vector<std::string> globals;
-  for (int g = 0; g < study->GetNumGVs(); g++) globals.push_back(study->GetGVName(g));
-  const std::string overrides = OverrideText(options.simulatorArgs);
 
   std::vector<ExperimentRun> runs;
   int exitCode = kExitOk;
   for (int number : chosen) {
     ExperimentRun run;
     run.number = number;
-    run.name = fileStudy && study->GetNumGVs() > 0 ? fileStudy->ExperimentName(number)
-                                                   : std::string("defaults");
+    run.name = nameOf(number);
     if (fileStudy) {
       QuietStandardOutput quiet;
       study->SetGVs(number);
@@ -256,6 +275,19 @@ int RunExperiments(const StudyOptions& options, std::ostream& out, std::ostream&
   WriteFinalMeans(out, runs);
   out << "Wrote " << csvPath << " and the results of each experiment under " << options.out
       << "/<experiment>/." << std::endl;
+  std::vector<PlottedExperiment> plotted;
+  for (const ExperimentRun& run : runs) {
+    PlottedExperiment p;
+    p.number = run.number;
+    p.name = run.name;
+    p.values = run.values;
+    p.results = run.haveResults ? &run.results : nullptr;
+    plotted.push_back(p);
+  }
+  const std::string title = ModelTitle(options.model);
+  out << DrawExperimentsPlot(plots, plotted, title, options.out, err) << "\n";
+  const std::string sweep = DrawSweepPlot(plots, globals, plotted, title, options.out, err);
+  if (!sweep.empty()) out << sweep << "\n";
   if (!FlushSucceeded(out)) {
     err << "simmgr: cannot write to standard output" << std::endl;
     if (exitCode == kExitOk) exitCode = kExitFailure;

@@ -337,7 +337,8 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
                        name == "--port" || name == "--bin-dir" || name == "--start-timeout" ||
                        name == "--stall-warning" || name == "--drop-stalled" ||
                        name == "--experiments" || name == "--goal" || name == "--top" ||
-                       name == "--min-probability" || name == "--prune";
+                       name == "--min-probability" || name == "--prune" || name == "--plot-pv" ||
+                       name == "--sweep" || name == "--sweep-time";
     if (!known) {
       *error = "unknown option '" + name + "'";
       if (name.compare(0, 1, "-") != 0) *error = "unexpected argument '" + name + "'";
@@ -411,6 +412,19 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
     } else if (name == "--experiments") {
       if (!CheckExperimentList(value, error)) return ParseOutcome::kError;
       o->experiments = value;
+    } else if (name == "--plot-pv" || name == "--sweep") {
+      if (value.empty()) {
+        *error = name + " needs a name";
+        return ParseOutcome::kError;
+      }
+      (name == "--plot-pv" ? o->plotPv : o->sweepGlobal) = value;
+    } else if (name == "--sweep-time") {
+      if (!ParseReal(value, &d)) {
+        *error = "--sweep-time must be a number (an instant of the plotted variable), not '" + value + "'";
+        return ParseOutcome::kError;
+      }
+      o->sweepTime = d;
+      o->sweepTimeGiven = true;
     } else if (name == "--bin-dir") {
       if (value.empty()) {
         *error = "--bin-dir needs a directory name";
@@ -434,6 +448,10 @@ ParseOutcome ParseStudyOptions(const std::vector<std::string>& args, StudyOption
   if (!CheckSimulatorArguments(o, error)) return ParseOutcome::kError;
   if (!o->paths.enabled && (!o->paths.goal.empty() || o->paths.top > 0 || o->paths.minProbability > 0.0)) {
     *error = "--goal, --top and --min-probability select attack paths: give --paths";
+    return ParseOutcome::kError;
+  }
+  if (o->experiments.empty() && (!o->plotPv.empty() || !o->sweepGlobal.empty() || o->sweepTimeGiven)) {
+    *error = "--plot-pv, --sweep and --sweep-time choose the plots of --experiments; give that too";
     return ParseOutcome::kError;
   }
   if (!o->experiments.empty()) {
@@ -548,6 +566,11 @@ std::string StudyUsage() {
       "  --top K, --min-probability P\n"
       "                     with --paths: at most K paths, none below P\n"
       "  --prune P          leave path prefixes below P out of the picture (0.01)\n"
+      "  --plot-pv NAME     the variable of OUT/experiments.svg and OUT/sweep.svg\n"
+      "                     (default: the model's first)\n"
+      "  --sweep GLOBAL     the global variable of OUT/sweep.svg (default: the first\n"
+      "                     one that a chosen experiment varies)\n"
+      "  --sweep-time T     the instant of OUT/sweep.svg (default: the last)\n"
       "  --quiet            no progress on standard error\n"
       "  --help             this text\n"
       "\n"

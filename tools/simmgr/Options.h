@@ -42,6 +42,10 @@ struct StudyOptions {
   std::string experiments;               // --experiments: "all" or a list; "": one study
   int compareA = -1;                     // --compare A B; -1: no comparison
   int compareB = -1;
+  std::string plotPv;                    // --plot-pv: the PV of the experiment plots ("": the first)
+  std::string sweepGlobal;               // --sweep: the swept global ("": the first one varied)
+  bool sweepTimeGiven = false;           // --sweep-time given
+  double sweepTime = 0.0;                // --sweep-time: the sweep plot's instant
   std::vector<std::string> simulatorArgs;  // passed through (after --)
   PathOptions paths;
 };

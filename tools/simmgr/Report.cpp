@@ -26,16 +26,6 @@ std::string Fixed(double v, int decimals) {
   return buffer;
 }
 
-// Quoting for a gnuplot string in double quotes.
-std::string GnuplotString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 // Writes one result file whole (or leaves the earlier one); a failure is
 // reported on err.
 bool WriteResultFile(const std::filesystem::path& path, const std::string& text, std::ostream& err) {
@@ -76,17 +66,8 @@ bool WholeSvg(const std::string& path) {
 // what went wrong.
 std::string DrawPlot(const StudyResults& r, const std::string& title, const std::filesystem::path& dir,
                      std::ostream& err) {
-  std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
-  const std::filesystem::path script = absolute / "plot.gp";
-  const std::filesystem::path svg = absolute / "plot.svg";
   std::ostringstream gp;
-  gp << "# Mean and interval of every performance variable over time.\n"
-     << "set terminal svg size 1000,640 dynamic background rgb 'white'\n"
-     << "# simmgr names a temporary file in svg; run alone, this writes plot.svg.\n"
-     << "if (!exists(\"svg\")) svg = " << GnuplotString(svg.string()) << "\n"
-     << "set output svg\n"
-     << "set title " << GnuplotString(title + ": mean and " + Fixed(r.confidence * 100.0, 0) +
+  gp << "set title " << GnuplotString(title + ": mean and " + Fixed(r.confidence * 100.0, 0) +
                                       "% interval (" + std::to_string(r.replications) + " replications" +
                                       (r.complete ? "" : ", incomplete") + ")")
      << "\n"
@@ -133,6 +114,35 @@ std::string DrawPlot(const StudyResults& r, const std::string& title, const std:
        << " title " << GnuplotString(names[k] + (onRight[k] ? " (right)" : ""));
   }
   gp << "\n";
+  return DrawGnuplot("Mean and interval of every performance variable over time.", gp.str(), dir.string(),
+                     "plot", err);
+}
+
+}  // namespace
+
+std::string GnuplotString(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string DrawGnuplot(const std::string& comment, const std::string& body, const std::string& dirName,
+                        const std::string& stem, std::ostream& err) {
+  const std::filesystem::path dir(dirName);
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
+  const std::filesystem::path script = absolute / (stem + ".gp");
+  const std::filesystem::path svg = absolute / (stem + ".svg");
+  std::ostringstream gp;
+  gp << "# " << comment << "\n"
+     << "set terminal svg size 1000,640 dynamic background rgb 'white'\n"
+     << "# simmgr names a temporary file in svg; run alone, this writes " << stem << ".svg.\n"
+     << "if (!exists(\"svg\")) svg = " << GnuplotString(svg.string()) << "\n"
+     << "set output svg\n"
+     << body;
   if (!WriteResultFile(script, gp.str(), err)) return "plot skipped (its script could not be written)";
 
   std::string error;
@@ -177,8 +187,10 @@ std::string DrawPlot(const StudyResults& r, const std::string& title, const std:
     err << "simmgr: " << error << std::endl;
     return "plot failed: it could not be put in place";
   }
-  return "Plot: " + (dir / "plot.svg").string();
+  return "Plot: " + (dir / (stem + ".svg")).string();
 }
+
+namespace {
 
 void PrintComparison(const StudyResults& r, const StudyResults& exact, const std::string& exactPath,
                      std::ostream& out) {

@@ -62,6 +62,16 @@ struct Publication {
 // False when a file or out could not be written.
 bool Publish(const Publication& p, std::ostream& out, std::ostream& err);
 
+// Text as a gnuplot string in double quotes.
+std::string GnuplotString(const std::string& text);
+
+// Writes DIR/<stem>.gp (a comment line, the SVG terminal and output, then
+// body) and has gnuplot draw DIR/<stem>.svg from it, replacing the file only
+// once it is whole. Returns the line to print: "Plot: DIR/<stem>.svg", or
+// why the plot was skipped or failed (messages go to err).
+std::string DrawGnuplot(const std::string& comment, const std::string& body, const std::string& dir,
+                        const std::string& stem, std::ostream& err);
+
 // Nodes whose interval covers the exact value, and how many could be
 // compared.
 struct Coverage {
