@@ -7,6 +7,7 @@
 #include <string>
 
 #include "attack_flow_solve/ExactSolver.h"
+#include "attack_flow_solve/SolveProgram.h"
 #include "model/FileStudy.h"
 #include "model/ModelCatalogue.h"
 #include "results/FileOutput.h"
@@ -102,23 +103,6 @@ void WriteDifferenceJson(std::ostream& out, const StudyResults& a, const StudyRe
   out << "\n  ]\n}\n";
 }
 
-// Writes with `write` to the file (replaced whole) or to out for "-".
-template <typename Writer>
-bool WriteTo(const std::string& path, const char* what, Writer write, std::ostream& out, std::ostream& err) {
-  if (path == "-") {
-    write(out);
-    if (FlushSucceeded(out)) return true;
-    err << kProgram << ": cannot write the " << what << " to standard output" << std::endl;
-    return false;
-  }
-  std::ostringstream text;
-  write(text);
-  std::string error;
-  if (ReplaceFile(path, text.str(), &error)) return true;
-  err << kProgram << ": cannot write the " << what << " file: " << error << std::endl;
-  return false;
-}
-
 }  // namespace
 
 int RunComparison(const ProgramOptions& options, std::ostream& out, std::ostream& err) {
@@ -144,10 +128,10 @@ int RunComparison(const ProgramOptions& options, std::ostream& out, std::ostream
 
   bool ok = true;
   if (options.csv)
-    ok = WriteTo(options.csvPath, "CSV", [&](std::ostream& o) { WriteDifferenceCsv(o, a, b); }, out, err) &&
+    ok = WriteOutput(options.csvPath, "CSV", [&](std::ostream& o) { WriteDifferenceCsv(o, a, b); }, out, err) &&
          ok;
   if (options.json)
-    ok = WriteTo(options.jsonPath, "JSON",
+    ok = WriteOutput(options.jsonPath, "JSON",
                  [&](std::ostream& o) {
                    WriteDifferenceJson(o, a, b, options.compareA, options.compareB, facts);
                  },

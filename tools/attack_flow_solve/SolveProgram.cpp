@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -45,27 +46,6 @@ class QuietStandardOutput {
   std::streambuf* saved_;
 };
 
-// Writes the results with `write` to the named file (replacing it whole, or
-// leaving it as it was on failure), or to out for "-".
-template <typename Writer>
-bool writeResults(const std::string& path, const char* what, Writer write, std::ostream& out,
-                  std::ostream& err) {
-  if (path == "-") {
-    write(out);
-    if (FlushSucceeded(out)) return true;
-    err << kProgram << ": cannot write the " << what << " to standard output" << std::endl;
-    return false;
-  }
-  std::ostringstream text;
-  write(text);
-  std::string error;
-  if (!ReplaceFile(path, text.str(), &error)) {
-    err << kProgram << ": cannot write the " << what << " file: " << error << std::endl;
-    return false;
-  }
-  return true;
-}
-
 double millisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
@@ -81,6 +61,25 @@ bool experimentOutsideStudy(const ProgramOptions& options) {
 }
 
 }  // namespace
+
+bool WriteOutput(const std::string& path, const char* what,
+                 const std::function<void(std::ostream&)>& write, std::ostream& out,
+                 std::ostream& err) {
+  if (path == "-") {
+    write(out);
+    if (FlushSucceeded(out)) return true;
+    err << kProgram << ": cannot write the " << what << " to standard output" << std::endl;
+    return false;
+  }
+  std::ostringstream text;
+  write(text);
+  std::string error;
+  if (!ReplaceFile(path, text.str(), &error)) {
+    err << kProgram << ": cannot write the " << what << " file: " << error << std::endl;
+    return false;
+  }
+  return true;
+}
 
 int WritePaths(const ProgramOptions& options, const PathTally& tally, std::ostream& out,
                std::ostream& err, bool stdoutTaken) {
@@ -100,7 +99,7 @@ int WritePaths(const ProgramOptions& options, const PathTally& tally, std::ostre
   }
   const std::string& path = options.pathsPath;
   const bool json = path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
-  bool ok = writeResults(path, "paths",
+  bool ok = WriteOutput(path, "paths",
                          [&](std::ostream& o) {
                            if (json)
                              paths::WriteJson(o, report);
@@ -382,10 +381,10 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
   bool ok = true;
   if (options.csv)
-    ok = writeResults(options.csvPath, "CSV", [&](std::ostream& o) { WriteCsv(o, results); }, out,
+    ok = WriteOutput(options.csvPath, "CSV", [&](std::ostream& o) { WriteCsv(o, results); }, out,
                       err) && ok;
   if (options.json)
-    ok = writeResults(options.jsonPath, "JSON", [&](std::ostream& o) { WriteJson(o, results); },
+    ok = WriteOutput(options.jsonPath, "JSON", [&](std::ostream& o) { WriteJson(o, results); },
                       out, err) && ok;
   bool stdoutTaken = (options.csv && options.csvPath == "-") || (options.json && options.jsonPath == "-");
   if (!stdoutTaken) {

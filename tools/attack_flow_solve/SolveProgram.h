@@ -6,6 +6,7 @@
 #ifndef TARVEX_TOOLS_ATTACK_FLOW_SOLVE_SOLVEPROGRAM_H
 #define TARVEX_TOOLS_ATTACK_FLOW_SOLVE_SOLVEPROGRAM_H
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -65,6 +66,13 @@ std::unique_ptr<SimulatorClass> BuildSimulator(const std::string& modelPath = st
                                                const ExperimentChoice& choice = ExperimentChoice());
 // Destroys it, again without progress lines.
 void DestroySimulator(std::unique_ptr<SimulatorClass>& sim);
+
+// Writes with `write` to the named file (replaced whole, or left as it was
+// on failure), or to out for "-"; false with a message on err naming `what`
+// when it cannot be written.
+bool WriteOutput(const std::string& path, const char* what,
+                 const std::function<void(std::ostream&)>& write, std::ostream& out,
+                 std::ostream& err);
 
 // Ranks the exact paths of the tally as the options ask and writes them: the
 // paths file, its picture and the terminal table on out (on err when
