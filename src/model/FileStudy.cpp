@@ -155,5 +155,19 @@ void FileStudy::PrintSummary(std::ostream& out) {
   }
   out << "Look-ahead: " << nodes << " nodes in the full search tree; " << states
       << " states evaluated in " << std::setprecision(3) << std::fixed << ms << " ms, memo "
-      << (memoBytes + 1023) / 1024 << " KB" << std::defaultfloat << std::endl;
+      << (memoBytes + 1023) / 1024 << " KB" << std::defaultfloat << std::setprecision(6) << std::endl;
+  // What the other programs' options refer to: the measures' instants (the
+  // nodes of the results) and the experiments by number.
+  for (const MeasureDescription& m : d.measures) {
+    out << "Measure " << m.name << ": ";
+    if (m.interval)
+      out << "accumulated from " << m.start << ", ending at";
+    else
+      out << "at";
+    for (double t : m.times) out << " " << t;
+    out << "\n";
+  }
+  if (!d.globals.empty())
+    for (int e = 0; e < NumExps; e++) out << "Experiment " << e << ": " << ExperimentName(e) << "\n";
+  out << std::flush;
 }

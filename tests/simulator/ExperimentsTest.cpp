@@ -87,6 +87,12 @@ TEST(Experiments, EachExperimentsValuesDecideTheSampleMean) {
              "The Global Variable values after the overrides are:\n"
              "p (double) = 0.4\ntries (short) = 2\n");
   ExpectMean(model, dir, {"-e", "0", "-O", "d:p:1"}, 1.0, "p (double) = 1\n");
+  // The check mode names the experiments that -e and simmgr's options take.
+  Result check = runSimulator({"-M", model, "-K"});
+  EXPECT_EQ(check.exitCode, 0) << check.err;
+  EXPECT_NE(check.out.find("Measure Won: at 2\nExperiment 0: p=0.2\nExperiment 1: p=0.7\n"),
+            std::string::npos)
+      << check.out;
 }
 
 TEST(Experiments, AnExperimentOutsideTheStudyIsAUsageError) {

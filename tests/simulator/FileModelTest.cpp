@@ -297,6 +297,10 @@ TEST(FileModel, CheckModeSummarisesWithoutSimulating) {
   EXPECT_TRUE(contains(r.out, "Initial decision: Networkscanning (planning horizon 5): expected "
                               "cost 9.971, detection 0.03232369, payoff 1385.1"))
       << r.out;
+  // Each measure with the instants that become its result rows.
+  EXPECT_TRUE(contains(r.out, "\nMeasure Network Access: at 0 5 10 15 20 25 30 35 40 45 50 55 60 65 70 75 "
+                              "80 85 90 95 100\n"))
+      << r.out;
   EXPECT_FALSE(contains(r.out, "Actions fired"));
   EXPECT_FALSE(fileExists(dir.file("out.txt")));
 
