@@ -34,15 +34,19 @@ bool SimulatorClass::CheckReportSize(double cpuSeconds) {
 
   // Throttled only while the run goes on: once it is finishing or stopping
   // (a quit from the manager, a failure), this hand-over is the last and
-  // everything queued is written now. A manager decides when to stop from
+  // everything queued is written now. Without a manager a pass waits until
+  // the passes average 0.2 s of CPU time. A manager decides when to stop from
   // what it has received, so a packet held back here is CPU time spent past
-  // that decision: with one connected, passes come ten times as often.
-  const double passSeconds = Connection && !LinkFailed ? 0.02 : 0.2;
+  // that decision: with one connected, a pass runs once 0.02 s have passed
+  // since the last one, also early in the run, when an average over the
+  // first ten quick passes would hold back a lump of up to 50 packets.
+  const bool managed = Connection && !LinkFailed;
   int passes = OutputPasses;
-  if (passes > 10 && cpuSeconds / passes < passSeconds && FullQueue.Count() < kQueueSize &&
-      StopFlag == kRunning)
-    return false;
+  const bool hold = managed ? cpuSeconds - LastPassCPU < kManagedPassSeconds
+                            : cpuSeconds / passes < kPassSeconds;
+  if (passes > 10 && hold && FullQueue.Count() < kQueueSize && StopFlag == kRunning) return false;
   OutputPasses++;
+  LastPassCPU = cpuSeconds;
   OutputThreadFunc();
   return true;
 }

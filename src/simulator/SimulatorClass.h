@@ -54,6 +54,10 @@ class SimulatorClass : public SimulatorSettings, public Scheduler {
   static const int kStop = 2;
   // Capacity of the packet queues, also the output throttle's threshold.
   static const int kQueueSize = 50;
+  // CPU seconds an output pass stands for: on average over the run without
+  // a manager; since the last pass with one connected.
+  static constexpr double kPassSeconds = 0.2;
+  static constexpr double kManagedPassSeconds = 0.02;
 
   // How long the manager link waits, in milliseconds. A wait that runs out
   // ends the link (and, but for the first, the run; see EndLink).
@@ -207,6 +211,7 @@ class SimulatorClass : public SimulatorSettings, public Scheduler {
   bool KeepSquares = false;
   int32_t PacketCapacity = 1000;
   int32_t OutputPasses = 0;
+  double LastPassCPU = 0.0;  // CPU seconds at the last output pass
   // True once a result file write failed (the run then stops).
   bool OutputFailed = false;
   // Encodes the observation records (its buffer is reused).
