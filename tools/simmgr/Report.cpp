@@ -241,7 +241,8 @@ std::string ComparisonCsv(const StudyResults& r, const StudyResults& exact) {
 std::string NodeLabel(const MeasureLayout& layout, int node) {
   const MeasureLayout::Node& n = layout.nodes[static_cast<size_t>(node)];
   char t[32];
-  std::snprintf(t, sizeof t, "%g", n.time);
+  // An accumulated measure is named by its end, the time its rows carry.
+  std::snprintf(t, sizeof t, "%g", n.interval ? n.end : n.time);
   return n.name + " at " + t;
 }
 

@@ -17,7 +17,7 @@
 namespace simmgr {
 
 // A node of the model's measures as the messages name it: "Network Access
-// at 50" (the PV's name and the node's time).
+// at 50" (the PV's name and the node's time; an accumulated measure's end).
 std::string NodeLabel(const MeasureLayout& layout, int node);
 
 // Running statistics of every node.
