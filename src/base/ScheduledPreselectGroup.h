@@ -23,6 +23,9 @@ class ScheduledPreselectGroup : public PreselectGroup {
   double SampleDistribution() override;
   // Fires the member drawn when the group was scheduled, and lets it go.
   BaseActionClass* Fire() override;
+  // Holds the given member's action as the one drawn (null: none), as a
+  // saved schedule recorded it; for continuing a run from a snapshot.
+  void HoldSelection(BaseActionClass* action) { SelectedAction = action; }
 };
 
 #endif

@@ -57,6 +57,7 @@
 #include "base/List.h"
 #include "base/PostselectGroup.h"
 #include "base/PreselectGroup.h"
+#include "base/ScheduledPreselectGroup.h"
 #include "distributions/DistributionDefinition.h"
 #include "distributions/LaggedFibonacci.h"
 #include "formalism/BaseKORVELAction.h"
@@ -98,6 +99,7 @@ std::string describeTime(double t) {
 // ---- scripted uniforms ------------------------------------------------------
 
 double ScriptedGenerator::rnd() {
+  if (observer_) observer_();
   draws_++;
   if (script_.empty()) {
     unscripted_++;
@@ -172,12 +174,19 @@ struct ExactSolver::Snapshot {
   Scheduler::SavedSchedule schedule;  // the model's state and the schedule
   std::vector<char> enabled;          // per formalism action
   std::vector<char> wasEnabled;
+  // Per unit that draws its member when scheduled: the member's position
+  // in the group (-1: none held).
+  std::vector<int> held;
 };
 
 struct ExactSolver::Branch {
   double probability = 0.0;
   Snapshot snapshot;
   PathTracker::Walk walk;  // with paths: the attack path so far
+  // Per interval node, what the branch has earned so far: the probability
+  // times its conditional mean, and times its conditional mean square.
+  // Both add up when branches merge, and scale when a branch splits.
+  std::vector<double> moments;
 };
 
 struct ExactSolver::Unit {
@@ -188,12 +197,39 @@ struct ExactSolver::Unit {
   // Positions (in formalismActions_) of the actions whose enabling flags the
   // unit reads: its members, or the unit itself.
   std::vector<int> flagSlots;
+  // For a unit that draws its member when scheduled: its place in
+  // preselect_ (-1 otherwise).
+  int preselect = -1;
 };
 
 struct ExactSolver::Observed {
   double instant = 0.0;
   int node = 0;
   std::vector<PerformanceVariableWorker*> workers;
+};
+
+struct ExactSolver::Accumulated {
+  int node = 0;
+  PerformanceVariableNode* pv = nullptr;
+};
+
+// The uniforms drawn during one operation, in order, each with the unit
+// that drew it when it is one that draws its member when scheduled.
+struct ExactSolver::DrawLog {
+  struct Drawn {
+    int slot = -1;  // in preselect_; -1 for a draw of no such unit
+    BaseActionClass* chosen = nullptr;
+    std::vector<BaseGroupClass::WeightEntry> entries;  // the unit's distribution
+  };
+  std::vector<Drawn> drawn;
+  std::vector<BaseActionClass*> last;  // each unit's selection at the last checkpoint
+  bool confused = false;               // two units selected after one draw
+};
+
+struct ExactSolver::Pick {
+  BaseActionClass* chosen;
+  double probability;
+  double u;
 };
 
 struct ExactSolver::Accumulator {
@@ -238,6 +274,7 @@ bool ExactSolver::Prepare(std::string* error) {
   // Units: a formalism action firing itself, or a group that selects one of
   // its formalism actions when it fires.
   units_.assign(sim_.NumUnits, Unit());
+  preselect_.clear();
   BaseGroupClass* preselecting = nullptr;
   for (int i = 0; i < sim_.NumUnits; i++) {
     BaseGroupClass* g = sim_.Groups[i];
@@ -261,10 +298,25 @@ bool ExactSolver::Prepare(std::string* error) {
         }
         u.flagSlots.push_back(slot(member));
       }
+    } else if (auto* scheduled = dynamic_cast<ScheduledPreselectGroup*>(g)) {
+      // The member is drawn when the unit is scheduled: the scheduling
+      // branches (see Successor); the firing itself chooses nothing.
+      u.preselect = static_cast<int>(preselect_.size());
+      preselect_.push_back(scheduled);
+      for (int m = 0; m < g->getNumMembers(); m++) {
+        auto* member = dynamic_cast<BaseKORVELAction*>(g->getMember(m));
+        if (!member) {
+          *error = std::string("group ") + g->getName() +
+                   " has a member that is not a formalism action; nested selections cannot be "
+                   "enumerated";
+          return false;
+        }
+        u.flagSlots.push_back(slot(member));
+      }
     } else if (dynamic_cast<PreselectGroup*>(g)) {
-      // A member drawn when the unit is scheduled would branch the schedule
-      // itself; the branching here happens only at firings. Reported after
-      // the delays, a random delay being the more basic reason.
+      // A member drawn whenever the group is asked about it, not only when
+      // it is scheduled: the draws cannot be told apart. Reported after the
+      // delays, a random delay being the more basic reason.
       if (!preselecting) preselecting = g;
     } else {
       *error = std::string("unit ") + g->getName() +
@@ -285,20 +337,46 @@ bool ExactSolver::Prepare(std::string* error) {
     if (name.size() > suffix.size() && name.compare(stem, suffix.size(), suffix) == 0)
       name.erase(stem);
     *error = "the outcomes of decision " + name + " (group " + preselecting->getName() +
-             ") have different delays, so the outcome is drawn when the decision is taken; "
-             "the exact solver cannot enumerate that draw";
+             ") are drawn whenever the group is asked about them; the exact solver can "
+             "enumerate a draw made only when the decision is taken";
     return false;
   }
 
-  // The observed nodes: instant-of-time nodes measuring a single instant.
+  // The observed nodes: instant-of-time nodes measuring a single instant,
+  // and nodes accumulating over an interval.
   std::map<PerformanceVariableNode*, int> indexOf;
   for (int i = 0; i < pv->getNumPVs(); i++) indexOf[pv->getNode(i)] = i;
   observed_.clear();
+  accumulated_.clear();
   for (PerformanceVariableNode* node : pv->getConsidered()) {
     std::string where =
         std::string("performance variable ") + node->getName() + " at " + describeTime(node->StartTime);
-    if (node->Type != InstantOfTimeReward || node->NumImpulses != 0) {
-      *error = where + " is not an instant-of-time variable; only those can be solved exactly";
+    if (!indexOf.count(node)) {
+      *error = where + " is not in the reward model's node list";
+      return false;
+    }
+    if (node->Type != InstantOfTimeReward) {
+      if (node->SteadyStateFlag != 0) {
+        *error = where + " is a steady-state variable; only terminating runs can be solved exactly";
+        return false;
+      }
+      for (int w = 0; w < node->NumWorkers; w++) {
+        if (!node->Workers[w]) {
+          *error = where + " lacks a worker";
+          return false;
+        }
+      }
+      for (const PerformanceVariableNode::Impulse& imp : node->Impulses)
+        for (const auto& w : imp.Workers)
+          if (!w) {
+            *error = where + " lacks an impulse worker";
+            return false;
+          }
+      accumulated_.push_back({indexOf[node], node});
+      continue;
+    }
+    if (node->NumImpulses != 0) {
+      *error = where + " has impulse rewards at an instant; only intervals can have them";
       return false;
     }
     if (node->StartTime != node->StopTime) {
@@ -327,6 +405,14 @@ bool ExactSolver::Prepare(std::string* error) {
                    [](const Observed& a, const Observed& b) { return a.instant < b.instant; });
   sums_.assign(pv->getNumPVs(), Accumulator());
 
+  // Every draw from here on is logged, so that draws made while units are
+  // scheduled can be told apart and enumerated.
+  log_ = std::make_unique<DrawLog>();
+  draws_->generator().Observe([this] {
+    Checkpoint();
+    log_->drawn.emplace_back();
+  });
+
   endTime_ = pv->getMaxStopTime();
   initialState_.assign(pv->StateSize() > 0 ? pv->StateSize() : 1, '\0');
   pv->CurrentState(&initialState_[0]);
@@ -342,6 +428,12 @@ void ExactSolver::Capture(Snapshot* s) {
     s->enabled[k] = formalismActions_[k]->enabled;
     s->wasEnabled[k] = formalismActions_[k]->wasEnabled;
   }
+  s->held.assign(preselect_.size(), -1);
+  for (size_t k = 0; k < preselect_.size(); k++) {
+    const BaseActionClass* held = preselect_[k]->getSelectedAction();
+    for (int m = 0; held && m < preselect_[k]->getNumMembers(); m++)
+      if (preselect_[k]->getMember(m) == held) s->held[k] = m;
+  }
 }
 
 void ExactSolver::Restore(const Snapshot& s) {
@@ -350,6 +442,8 @@ void ExactSolver::Restore(const Snapshot& s) {
     formalismActions_[k]->enabled = s.enabled[k] != 0;
     formalismActions_[k]->wasEnabled = s.wasEnabled[k] != 0;
   }
+  for (size_t k = 0; k < preselect_.size(); k++)
+    preselect_[k]->HoldSelection(s.held[k] >= 0 ? preselect_[k]->getMember(s.held[k]) : nullptr);
 }
 
 std::string ExactSolver::Key(const Snapshot& snapshot) const {
@@ -362,12 +456,16 @@ std::string ExactSolver::Key(const Snapshot& snapshot) const {
   }
   appendBytes(&key, static_cast<int>(s.reactivation.size()));
   for (int u : s.reactivation) appendBytes(&key, u);
+  // A held member is read only while its unit is scheduled: it fires then.
   if (options_.keyAllHiddenFlags) {
     key.append(snapshot.enabled.begin(), snapshot.enabled.end());
     key.append(snapshot.wasEnabled.begin(), snapshot.wasEnabled.end());
+    for (int m : snapshot.held) appendBytes(&key, m);
   } else {
-    for (const Scheduler::SavedSchedule::Scheduled& e : s.events)
+    for (const Scheduler::SavedSchedule::Scheduled& e : s.events) {
       for (int k : units_[e.unit].flagSlots) key.push_back(snapshot.enabled[k]);
+      if (units_[e.unit].preselect >= 0) appendBytes(&key, snapshot.held[units_[e.unit].preselect]);
+    }
   }
   return key;
 }
@@ -385,7 +483,132 @@ void ExactSolver::Observe(double probability, double from, double to) {
   }
 }
 
-bool ExactSolver::Settle(double probability, double now, std::map<double, Bucket>& pending,
+void ExactSolver::Accumulate(Branch* branch, const Branch* parent, double from, double to,
+                             BaseActionClass* fired) {
+  // The branch's share of its parent's past: merged branches have the same
+  // future, so scaling the parent's moments by the share is exact.
+  const double p = branch->probability;
+  const double share = parent && parent->probability > 0.0 ? p / parent->probability : 0.0;
+  branch->moments.assign(2 * accumulated_.size(), 0.0);
+  for (size_t j = 0; j < accumulated_.size(); j++) {
+    PerformanceVariableNode* node = accumulated_[j].pv;
+    double mean = parent ? share * parent->moments[2 * j] : 0.0;
+    double square = parent ? share * parent->moments[2 * j + 1] : 0.0;
+    // As a run accumulates: each step (and the end of the run) lets the
+    // node account for the time since the last firing, in the state that
+    // firing left, and for the firing's impulses; a node is visited only
+    // once its start is reached, and no more after a step beyond its end.
+    double d = 0.0;
+    if (!(from > node->StopTime) && !(to < node->StartTime)) {
+      double sum = 0.0;
+      for (int w = 0; w < node->NumWorkers; w++) {
+        PerformanceVariableWorker* worker = node->Workers[w].get();
+        worker->Accumulate(to, from);
+        sum += worker->Value;
+        worker->Reset();
+      }
+      if (node->NumWorkers > 0) d += node->Workers[0]->Weight * sum;
+      if (fired && node->NumImpulses > 0 && node->ImpulseAffectedBy(fired)) {
+        const std::vector<int>& impulses = fired->ImpulseTableA[node->Id];
+        const std::vector<std::vector<int>>& workers = fired->ImpulseTableB[node->Id];
+        for (size_t k = 0; k < impulses.size(); k++) {
+          for (int w : workers[k]) {
+            ImpulseNodeClass* worker = node->Impulses[impulses[k]].Workers[w].get();
+            worker->Reset();
+            worker->Accumulate(to, from);
+            d += worker->AccumulatedValue();
+            worker->Reset();
+          }
+        }
+      }
+    }
+    // (A + d)^2 = A^2 + 2 A d + d^2, weighed by the branch's probability.
+    square += 2.0 * d * mean + p * d * d;
+    mean += p * d;
+    branch->moments[2 * j] = mean;
+    branch->moments[2 * j + 1] = square;
+  }
+}
+
+void ExactSolver::BeginLog() {
+  log_->drawn.clear();
+  log_->confused = false;
+  log_->last.resize(preselect_.size());
+  for (size_t k = 0; k < preselect_.size(); k++) log_->last[k] = preselect_[k]->getSelectedAction();
+}
+
+void ExactSolver::Checkpoint() {
+  // A unit scheduled lets go of its member and draws a new one: the unit
+  // that holds a member now and held none at the last checkpoint made the
+  // draw just before.
+  for (size_t k = 0; k < preselect_.size(); k++) {
+    BaseActionClass* now = preselect_[k]->getSelectedAction();
+    if (!log_->last[k] && now) {
+      if (log_->drawn.empty() || log_->drawn.back().slot >= 0) {
+        log_->confused = true;
+      } else {
+        DrawLog::Drawn& d = log_->drawn.back();
+        d.slot = static_cast<int>(k);
+        d.chosen = now;
+        d.entries.clear();
+        for (int e = 0; e < preselect_[k]->getNumEntries(); e++)
+          d.entries.push_back(preselect_[k]->getEntry(e));
+      }
+    }
+    log_->last[k] = now;
+  }
+}
+
+bool ExactSolver::ReadPlan(int leading, int trailing, std::vector<std::vector<Pick>>* plan,
+                           std::string* error) const {
+  plan->clear();
+  const int n = static_cast<int>(log_->drawn.size());
+  bool ok = !log_->confused && n >= leading + trailing;
+  for (int i = 0; ok && i < n; i++) {
+    const bool scheduling = i >= leading && i < n - trailing;
+    if ((log_->drawn[i].slot >= 0) != scheduling) ok = false;
+  }
+  if (!ok) {
+    *error = "drew " + std::to_string(n) + " random number(s) where " +
+             std::to_string(leading + trailing) +
+             " and the scheduled units' draws were expected; the model makes random choices the "
+             "exact solver cannot enumerate";
+    return false;
+  }
+  for (int i = leading; i < n - trailing; i++) {
+    const DrawLog::Drawn& d = log_->drawn[i];
+    const ScheduledPreselectGroup* group = preselect_[d.slot];
+    std::vector<Pick> picks;
+    const double total = d.entries.empty() ? -1.0 : d.entries.back().cumulative;
+    if (!(total >= 0.0) || std::isinf(total)) {
+      *error = std::string("group ") + group->getName() + " drew a member with the total weight " +
+               describeTime(total);
+      return false;
+    }
+    if (total == 0.0) {
+      // No weight at all: the selection ends at the last entry.
+      picks.push_back({d.entries.back().member->getSelectedAction(), 1.0, 0.5});
+    } else {
+      double low = 0.0;
+      for (const BaseGroupClass::WeightEntry& entry : d.entries) {
+        if (!(entry.cumulative >= low)) {
+          *error = std::string("member ") + entry.member->getName() + " of group " +
+                   group->getName() + " has a negative weight";
+          return false;
+        }
+        if (entry.cumulative > low)
+          picks.push_back({entry.member->getSelectedAction(), (entry.cumulative - low) / total,
+                           (low + entry.cumulative) / 2 / total});
+        low = entry.cumulative;
+      }
+    }
+    plan->push_back(std::move(picks));
+  }
+  return true;
+}
+
+bool ExactSolver::Settle(const Branch* parent, double probability, double now,
+                         BaseActionClass* fired, std::map<double, Bucket>& pending,
                          std::string* error, const PathTracker::Walk* walk) {
   Branch branch;
   branch.probability = probability;
@@ -398,25 +621,28 @@ bool ExactSolver::Settle(double probability, double now, std::map<double, Bucket
       branch.walk = *walk;
     }
   }
-  if (!head) {
-    Observe(probability, now, HUGE_VAL);
-    finishedMass_ += probability;
-    stats_.finished++;
-    return true;
-  }
-  double next = head->FiringTime;
-  if (std::isnan(next) || next < now) {
+  const double next = head ? head->FiringTime : HUGE_VAL;
+  if (head && (std::isnan(next) || next < now)) {
     *error = std::string("unit ") + head->Action->getName() + " is scheduled at " +
              describeTime(next) + ", before the current time " + describeTime(now);
     return false;
   }
-  if (next > endTime_) {
+  if (!head || next > endTime_) {
+    // The run ends: the nodes take the state up to the end time.
     Observe(probability, now, HUGE_VAL);
+    Accumulate(&branch, parent, now, endTime_, fired);
+    for (size_t j = 0; j < accumulated_.size(); j++) {
+      Accumulator& a = sums_[accumulated_[j].node];
+      a.value.add(branch.moments[2 * j]);
+      a.square.add(branch.moments[2 * j + 1]);
+      a.coverage.add(probability);
+    }
     finishedMass_ += probability;
     stats_.finished++;
     return true;
   }
   Observe(probability, now, next);
+  Accumulate(&branch, parent, now, next, fired);
   std::string key = Key(branch.snapshot);
   // Branches on different attack paths stay apart.
   if (options_.paths) appendBytes(&key, branch.walk.node);
@@ -426,14 +652,16 @@ bool ExactSolver::Settle(double probability, double now, std::map<double, Bucket
     if (options_.paths)
       PathTracker::Merge(&found->second.walk, found->second.probability, branch.walk, probability);
     found->second.probability += probability;
+    for (size_t m = 0; m < branch.moments.size(); m++)
+      found->second.moments[m] += branch.moments[m];
   } else
     bucket.emplace(std::move(key), std::move(branch));
   return true;
 }
 
-bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool tieScripted,
-                            BaseGroupClass* member, double memberU, double probability,
-                            std::map<double, Bucket>& pending, std::string* error) {
+bool ExactSolver::Fire(const Branch& branch, int unit, double tieU, bool tieScripted,
+                       BaseGroupClass* member, double memberU, const std::vector<double>& scheduling,
+                       double* now, std::string* error) {
   ScriptedGenerator& g = draws_->generator();
   Restore(branch.snapshot);
 
@@ -446,34 +674,96 @@ bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool ti
              units_[unit].unit->getName() + " when steered to it";
     return false;
   }
-  const double now = sim_.CurrentTime;
+  *now = sim_.CurrentTime;
 
   // The firing: the group's own selection picks the member, steered by the
-  // uniform; the driver's step does the rest.
+  // uniform, and the units scheduled draw theirs, steered by the next ones;
+  // the driver's step does the rest.
   g.Reset();
   if (member) g.Script(memberU);
+  for (double u : scheduling) g.Script(u);
+  BeginLog();
   sim_.SimStep();
-  int expected = (member ? 1 : 0) + (sim_.HeadTies().size() >= 2 ? 1 : 0);
+  Checkpoint();
+  return true;
+}
+
+bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool tieScripted,
+                            BaseGroupClass* member, double memberU, double probability,
+                            std::map<double, Bucket>& pending, std::string* error) {
+  // The action meant to fire: the member chosen now, the member the unit
+  // drew when it was scheduled, or the unit itself.
+  const int held = units_[unit].preselect;
   BaseActionClass* intended = member ? member : units_[unit].unit;
-  if (g.Draws() != expected) {
-    *error = std::string("firing ") + intended->getName() + " at " + describeTime(now) + " drew " +
-             std::to_string(g.Draws()) + " random number(s) where " + std::to_string(expected) +
-             " were expected; the model makes random choices the exact solver cannot enumerate";
+  if (held >= 0) {
+    const int m = branch.snapshot.held[held];
+    if (m < 0) {
+      *error = std::string("unit ") + units_[unit].unit->getName() + " is due with no member drawn";
+      return false;
+    }
+    intended = preselect_[held]->getMember(m);
+  }
+
+  // A first firing finds the units that the step schedules and that draw
+  // their member, with the members' shares.
+  double now = 0.0;
+  if (!Fire(branch, unit, tieU, tieScripted, member, memberU, {}, &now, error)) return false;
+  const int leading = member ? 1 : 0;
+  const int trailing = sim_.HeadTies().size() >= 2 ? 1 : 0;
+  std::vector<std::vector<Pick>> plan;
+  if (!ReadPlan(leading, trailing, &plan, error)) {
+    *error = std::string("firing ") + intended->getName() + " at " + describeTime(now) + " " + *error;
     return false;
   }
-  if (sim_.FiredAction != intended) {
-    *error = std::string("firing unit ") + units_[unit].unit->getName() + " at " +
-             describeTime(now) + " did not fire the intended action " + intended->getName();
-    return false;
+  const std::vector<DrawLog::Drawn> drawn = log_->drawn;
+
+  // One successor per combination of the scheduling draws (the first firing
+  // is that successor when there is none).
+  std::vector<size_t> at(plan.size(), 0);
+  while (true) {
+    double p = probability;
+    std::vector<double> uniforms;
+    for (size_t i = 0; i < plan.size(); i++) {
+      p *= plan[i][at[i]].probability;
+      uniforms.push_back(plan[i][at[i]].u);
+    }
+    if (!plan.empty()) {
+      if (!Fire(branch, unit, tieU, tieScripted, member, memberU, uniforms, &now, error))
+        return false;
+      bool same = log_->drawn.size() == drawn.size() && !log_->confused;
+      for (size_t i = 0; same && i < plan.size(); i++) {
+        const DrawLog::Drawn& d = log_->drawn[leading + i];
+        same = d.slot == drawn[leading + i].slot && d.chosen == plan[i][at[i]].chosen;
+      }
+      if (!same) {
+        *error = std::string("firing ") + intended->getName() + " at " + describeTime(now) +
+                 " made other draws when the units it schedules were steered to their members; "
+                 "the model makes random choices the exact solver cannot enumerate";
+        return false;
+      }
+    }
+    if (sim_.FiredAction != intended) {
+      *error = std::string("firing unit ") + units_[unit].unit->getName() + " at " +
+               describeTime(now) + " did not fire the intended action " + intended->getName();
+      return false;
+    }
+    draws_->generator().Reset();
+    stats_.successors++;
+    if (p > 0.0) {
+      if (options_.paths) {
+        PathTracker::Walk walk = branch.walk;
+        options_.paths->tracker().Fired(&walk, sim_.FiredAction, now);
+        if (!Settle(&branch, p, now, sim_.FiredAction, pending, error, &walk)) return false;
+      } else if (!Settle(&branch, p, now, sim_.FiredAction, pending, error)) {
+        return false;
+      }
+    }
+    // The next combination, the last draw counting fastest.
+    size_t i = plan.size();
+    while (i > 0 && ++at[i - 1] == plan[i - 1].size()) at[--i] = 0;
+    if (i == 0) break;
   }
-  g.Reset();
-  stats_.successors++;
-  if (options_.paths) {
-    PathTracker::Walk walk = branch.walk;
-    options_.paths->tracker().Fired(&walk, sim_.FiredAction, now);
-    return Settle(probability, now, pending, error, &walk);
-  }
-  return Settle(probability, now, pending, error);
+  return true;
 }
 
 bool ExactSolver::Expand(const Branch& branch, double time, std::map<double, Bucket>& pending,
@@ -555,25 +845,69 @@ bool ExactSolver::Expand(const Branch& branch, double time, std::map<double, Buc
   return true;
 }
 
-bool ExactSolver::Explore(std::string* error) {
+bool ExactSolver::Start(std::map<double, Bucket>& pending, std::string* error) {
   ScriptedGenerator& g = draws_->generator();
-  std::map<double, Bucket> pending;
-
-  // The start of a replication, as the terminating loop makes it.
   sim_.ResetSchedule();
-  g.Reset();
-  sim_.GenerateInitialEnabledList();
-  if (sim_.GenerateCompleteEventList() != 0) {
+  Snapshot initial;
+  Capture(&initial);
+  // The start of a replication, as the terminating loop makes it, with the
+  // units' draws steered by the given uniforms.
+  auto schedule = [&](const std::vector<double>& uniforms) {
+    Restore(initial);
+    sim_.ResetSchedule();
+    g.Reset();
+    for (double u : uniforms) g.Script(u);
+    sim_.GenerateInitialEnabledList();
+    BeginLog();
+    const int built = sim_.GenerateCompleteEventList();
+    Checkpoint();
+    if (built == 0) return true;
     *error = "the initial event list could not be built";
     return false;
-  }
-  if (g.Draws() != 0) {
-    *error = "building the initial event list drew random numbers";
+  };
+  if (!schedule({})) return false;
+  std::vector<std::vector<Pick>> plan;
+  if (!ReadPlan(0, 0, &plan, error)) {
+    *error = "building the initial event list " + *error;
     return false;
   }
-  PathTracker::Walk start;
-  if (options_.paths) options_.paths->tracker().Begin(&start);
-  if (!Settle(1.0, 0.0, pending, error, options_.paths ? &start : nullptr)) return false;
+  const std::vector<DrawLog::Drawn> drawn = log_->drawn;
+  std::vector<size_t> at(plan.size(), 0);
+  while (true) {
+    double p = 1.0;
+    std::vector<double> uniforms;
+    for (size_t i = 0; i < plan.size(); i++) {
+      p *= plan[i][at[i]].probability;
+      uniforms.push_back(plan[i][at[i]].u);
+    }
+    if (!plan.empty()) {
+      if (!schedule(uniforms)) return false;
+      bool same = log_->drawn.size() == drawn.size() && !log_->confused;
+      for (size_t i = 0; same && i < plan.size(); i++)
+        same = log_->drawn[i].slot == drawn[i].slot && log_->drawn[i].chosen == plan[i][at[i]].chosen;
+      if (!same) {
+        *error = "building the initial event list made other draws when the units were steered "
+                 "to their members; the model makes random choices the exact solver cannot "
+                 "enumerate";
+        return false;
+      }
+    }
+    g.Reset();
+    PathTracker::Walk start;
+    if (options_.paths) options_.paths->tracker().Begin(&start);
+    if (p > 0.0 &&
+        !Settle(nullptr, p, 0.0, nullptr, pending, error, options_.paths ? &start : nullptr))
+      return false;
+    size_t i = plan.size();
+    while (i > 0 && ++at[i - 1] == plan[i - 1].size()) at[--i] = 0;
+    if (i == 0) break;
+  }
+  return true;
+}
+
+bool ExactSolver::Explore(std::string* error) {
+  std::map<double, Bucket> pending;
+  if (!Start(pending, error)) return false;
 
   double lastTime = 0.0;
   long long round = -1;
@@ -624,9 +958,13 @@ void ExactSolver::Finish() {
   initial.events.clear();
   initial.reactivation.clear();
   sim_.Restore(initial);
+  for (ScheduledPreselectGroup* g : preselect_) g->HoldSelection(nullptr);
   sim_.pvModel->PVReset();
   sim_.ReleaseRun();
-  if (draws_) draws_->generator().Reset();
+  if (draws_) {
+    draws_->generator().Reset();
+    draws_->generator().Observe(nullptr);
+  }
 }
 
 bool ExactSolver::Solve(StudyResults* results, std::string* error) {

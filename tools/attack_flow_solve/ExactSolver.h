@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,12 +35,14 @@ class BaseKORVELAction;
 class PathTally;
 class PerformanceVariableNode;
 class PerformanceVariableWorker;
+class ScheduledPreselectGroup;
 
 namespace solver {
 
 // A uniform generator that returns prepared values. Draws beyond the
 // prepared ones return 0.5 and are counted, so that the caller can tell
-// exactly how many uniforms an operation used.
+// exactly how many uniforms an operation used. An observer, when set, is
+// called at the start of every draw, so that the caller can tell who drew.
 class ScriptedGenerator : public RandomNumberGenerator {
  public:
   double rnd() override;
@@ -50,8 +53,11 @@ class ScriptedGenerator : public RandomNumberGenerator {
   void Reset();
   int Draws() const { return draws_; }
   int Unscripted() const { return unscripted_; }
+  // Calls the given function at the start of every draw (none: empty).
+  void Observe(std::function<void()> observer) { observer_ = std::move(observer); }
 
  private:
+  std::function<void()> observer_;
   std::deque<double> script_;
   int draws_ = 0;
   int unscripted_ = 0;
@@ -134,26 +140,55 @@ class ExactSolver {
   struct Branch;
   struct Unit;
   struct Observed;
+  struct Accumulated;
   struct Accumulator;
+  struct DrawLog;
+  struct Pick;
   using Bucket = std::map<std::string, Branch>;
 
   bool Prepare(std::string* error);
   bool Explore(std::string* error);
   bool Expand(const Branch& branch, double time, std::map<double, Bucket>& pending,
               std::string* error);
-  // Fires one (event, member) choice of the branch and files the successor.
+  // Fires one (event, member) choice of the branch and files the successors:
+  // one per combination of the members that units scheduled by the firing
+  // draw.
   bool Successor(const Branch& branch, int unit, double tieU, bool tieScripted,
                  BaseGroupClass* member, double memberU, double probability,
                  std::map<double, Bucket>& pending, std::string* error);
+  // Restores the branch and fires the choice, the scheduling draws steered
+  // by the given uniforms; the draws of the step are left in the log and
+  // the firing time in *now.
+  bool Fire(const Branch& branch, int unit, double tieU, bool tieScripted, BaseGroupClass* member,
+            double memberU, const std::vector<double>& scheduling, double* now,
+            std::string* error);
+  // The start of a replication: the initial schedule, one branch per
+  // combination of the members drawn by the units it schedules.
+  bool Start(std::map<double, Bucket>& pending, std::string* error);
   // Files the driver's current situation, reached at time now with the
-  // given probability: observed, then finished or queued for its next event.
-  bool Settle(double probability, double now, std::map<double, Bucket>& pending,
-              std::string* error, const PathTracker::Walk* walk = nullptr);
+  // given probability by firing `fired` (null at the start) from the parent
+  // branch (null at the start): observed, then finished or queued for its
+  // next event.
+  bool Settle(const Branch* parent, double probability, double now, BaseActionClass* fired,
+              std::map<double, Bucket>& pending, std::string* error,
+              const PathTracker::Walk* walk = nullptr);
   void Capture(Snapshot* s);
   void Restore(const Snapshot& s);
   std::string Key(const Snapshot& s) const;
   // Credits the current state to the nodes whose instant lies in [from, to).
   void Observe(double probability, double from, double to);
+  // Adds to the branch's accumulated moments what the interval nodes earn
+  // from the firing of `fired` at `from` and the state held until `to`.
+  void Accumulate(Branch* branch, const Branch* parent, double from, double to,
+                  BaseActionClass* fired);
+  // The draw log: started before an operation, read after it; a checkpoint
+  // at every draw tells which unit made the draw before.
+  void BeginLog();
+  void Checkpoint();
+  // The scheduling draws of the log, between `leading` and `trailing`
+  // draws of the step itself: per draw, the members with their shares.
+  bool ReadPlan(int leading, int trailing, std::vector<std::vector<Pick>>* plan,
+                std::string* error) const;
   void Finish();
 
   Scheduler& sim_;
@@ -162,6 +197,10 @@ class ExactSolver {
   std::vector<Unit> units_;
   std::vector<BaseKORVELAction*> formalismActions_;
   std::vector<Observed> observed_;  // considered nodes, by instant
+  std::vector<Accumulated> accumulated_;  // considered interval nodes
+  // The units that draw their member when scheduled, and the log of draws.
+  std::vector<ScheduledPreselectGroup*> preselect_;
+  std::unique_ptr<DrawLog> log_;
   std::vector<Accumulator> sums_;   // per node of the reward model
   std::string initialState_;
   double endTime_ = 0.0;
