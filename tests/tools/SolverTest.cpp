@@ -339,8 +339,9 @@ TEST(SolverModelFileTest, BuiltInModelFileGivesTheSameResults) {
 //   Heads at 0, 1: 0; at 2, 3, 4: 0.3, variance 0.3 x 0.7 = 0.21.
 //   Score = Heads + 2 Won at 2: Won is still 0, so 0.3 and 0.21; at 3: 3
 //   with probability 0.3, else 0: mean 0.9, E[X^2] = 2.7, variance 1.89.
-// The same coin with a random delay is refused, naming the step; with
-// fixed delays that differ, naming the decision.
+// The same coin with a random delay is refused, naming the step. With tails
+// landing at 5 instead (after the run's end at 4; the outcome is then drawn
+// when the flip is taken) every value is the same.
 TEST(SolverModelFileTest, TinyModelMatchesHandDerivedValues) {
   const std::string model = R"toml(format = 1
 name = "coin"
@@ -457,12 +458,101 @@ times = [2, 3]
   EXPECT_TRUE(support::contains(refused.err, "Tail")) << refused.err;
   EXPECT_TRUE(refused.out.empty()) << refused.out;
 
-  // Fixed delays that differ: the outcome is drawn when the decision is
-  // taken, which the solver refuses, naming the decision.
-  const support::Result apart = support::run(solve, {"--model", write("apart.toml", "5")});
-  EXPECT_EQ(apart.exitCode, solver::kExitUnsolvable);
-  EXPECT_TRUE(support::contains(apart.err, "decision Flip ")) << apart.err;
-  EXPECT_TRUE(apart.out.empty()) << apart.out;
+  const support::Result apart =
+      support::run(solve, {"--model", write("apart.toml", "5"), "--csv", "-"});
+  EXPECT_EQ(apart.exitCode, 0) << apart.err;
+  EXPECT_EQ(apart.out, run.out);
+}
+
+// tests/tools/data/breach.toml, by hand. Breach is taken at 0 (cost 3); its
+// outcome is drawn then: In (0.6) lands at 5 (Foothold = 1, Stage 1), then
+// Exfiltrate is taken at 5 (cost 1) and done at 8 (Stage 3), then Wait is
+// taken at 8; Out (0.4) lands at 2 (Stage 2), then Wait is taken at 2, 6, 10.
+//   Foothold at 4: 0; at 5 (the landing counts), 10: 0.6, variance 0.24.
+//   FootholdTime over [6, 10]: 4 with 0.6: mean 2.4, E[X^2] 9.6, var 3.84.
+//   Spent over [0, 5] and [0, 8]: 3 + 1 (Exfiltrate at 5, the end) = 4 with
+//   0.6, else 3: mean 3.6, var 0.24.
+//   Waits from 2 over [2, 6]: 2 (at 2, the start, and 6) with 0.4: mean 0.8,
+//   var 0.96; over [2, 10]: 3 with 0.4, 1 (at 8) with 0.6: mean 1.8,
+//   E[X^2] 4.2, var 0.96.
+//   Score over [0, 4]: Stage 2 held for 2 with 0.4, else 0: mean 1.6, var
+//   3.84; over [0, 5]: 6 with 0.4; with 0.6 Stage 0 up to 5 and the impulse
+//   10 x Foothold in the state after In: 10. Mean 8.4, E[X^2] 74.4, var 3.84.
+struct BreachNode {
+  const char* name;
+  double time, mean, variance;
+};
+const BreachNode kBreach[] = {{"Foothold", 4, 0, 0},          {"Foothold", 5, 0.6, 0.24},
+                              {"Foothold", 10, 0.6, 0.24},    {"FootholdTime", 10, 2.4, 3.84},
+                              {"Spent", 5, 3.6, 0.24},        {"Spent", 8, 3.6, 0.24},
+                              {"Waits", 6, 0.8, 0.96},        {"Waits", 10, 1.8, 0.96},
+                              {"Score", 4, 1.6, 3.84},        {"Score", 5, 8.4, 3.84}};
+const std::string kBreachModel = TARVEX_SOURCE_DIR "/tests/tools/data/breach.toml";
+
+TEST(SolverModelFileTest, AccumulatedMeasuresAndOutcomesDrawnWhenTakenMatchHandDerivedValues) {
+  const std::string solve = support::program("attack_flow_solve");
+  const support::Result run = support::run(solve, {"--model", kBreachModel, "--csv", "-"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  StudyResults results;
+  std::string error;
+  std::istringstream csv(run.out);
+  ASSERT_TRUE(ReadCsv(csv, &results, &error)) << error;
+  ASSERT_EQ(results.nodes.size(), std::size(kBreach)) << run.out;
+  for (size_t i = 0; i < results.nodes.size(); i++) {
+    const NodeResult& r = results.nodes[i];
+    SCOPED_TRACE(r.name + " at " + std::to_string(r.time));
+    EXPECT_EQ(r.name, kBreach[i].name);
+    EXPECT_EQ(r.time, kBreach[i].time);
+    EXPECT_NEAR(r.mean, kBreach[i].mean, kTolerance);
+    EXPECT_NEAR(r.variance, kBreach[i].variance, 1e-9);
+  }
+  // The two paths, with the draw's weights and the steps' times.
+  const support::Result paths = support::run(solve, {"--model", kBreachModel, "--paths", "-"});
+  ASSERT_EQ(paths.exitCode, 0) << paths.err;
+  EXPECT_TRUE(support::contains(paths.out, "1,0.6,0.6,0.6,0,Breach:In > Exfiltrate,5 8,")) << paths.out;
+  EXPECT_TRUE(support::contains(paths.out, "2,0.4,0.4,0.4,0,Breach:Out > idle,2 6,")) << paths.out;
+}
+
+// The simulator's observations of the same model, node by node: each
+// sample mean within z standard errors of the exact mean (z for 99.9%
+// simultaneously over the nodes, Bonferroni), each sample variance close to
+// the exact one, and a node of variance 0 the exact value every time.
+TEST(SolverModelFileTest, AccumulatedMeasuresAgreeWithSimulation) {
+  const int replications = 40000;
+  support::TempDir dir;
+  const std::string file = dir.file("breach.bin");
+  const support::Result run = support::runSimulator(
+      {"-M", kBreachModel, "-N", std::to_string(replications), "-s", "271828", "-b", file});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const size_t nodes = std::size(kBreach);
+  std::vector<double> n(nodes, 0), sum(nodes, 0), squares(nodes, 0);
+  std::vector<int> off(nodes, 0);
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(256);
+  ASSERT_TRUE(support::forEachRecord(in, [&](const support::Record& r, const std::string&) {
+    for (const support::Entry& e : r.entries)
+      for (double v : e.values) {
+        ASSERT_LT(static_cast<size_t>(e.pv), nodes);
+        n[e.pv]++;
+        sum[e.pv] += v;
+        squares[e.pv] += (v - kBreach[e.pv].mean) * (v - kBreach[e.pv].mean);
+        off[e.pv] += v != kBreach[e.pv].mean;
+      }
+  }));
+  const double z = 3.8906;  // two-sided 0.1% / 10
+  for (size_t i = 0; i < nodes; i++) {
+    SCOPED_TRACE(std::string(kBreach[i].name) + " at " + std::to_string(kBreach[i].time));
+    ASSERT_EQ(n[i], replications);
+    if (kBreach[i].variance == 0.0) {
+      EXPECT_EQ(off[i], 0);
+      continue;
+    }
+    const double mean = sum[i] / n[i];
+    EXPECT_LE(std::fabs(mean - kBreach[i].mean), z * std::sqrt(kBreach[i].variance / n[i]))
+        << "simulated " << mean;
+    // Squares about the exact mean estimate the variance without bias.
+    EXPECT_NEAR(squares[i] / n[i], kBreach[i].variance, 0.05 * kBreach[i].variance);
+  }
 }
 
 // The coin's weight of heads a global, p, swept by the study over 0.3 and
