@@ -991,7 +991,9 @@ bool ExactSolver::Solve(StudyResults* results, std::string* error) {
     NodeResult r;
     r.pvId = i;
     r.name = node.name;
-    r.time = node.time;
+    // An accumulated measure is named by the end of its interval, as the
+    // simulation manager's rows name it.
+    r.time = node.interval ? node.end : node.time;
     r.n = 0;
     r.mean = sums_[i].value.value();
     // E[X^2] - E[X]^2; a rounding residue below zero is no variance.
