@@ -513,6 +513,38 @@ TEST(SolverModelFileTest, AccumulatedMeasuresAndOutcomesDrawnWhenTakenMatchHandD
   EXPECT_TRUE(support::contains(paths.out, "2,0.4,0.4,0.4,0,Breach:Out > idle,2 6,")) << paths.out;
 }
 
+// The same model in process: keying branches on every hidden flag and every
+// held outcome, read or not, merges less and changes no value; every node
+// is observed with probability 1.
+TEST(SolverModelFileTest, KeyingOnAllHiddenStateChangesNoAccumulatedValue) {
+  std::unique_ptr<SimulatorClass> sim = solver::BuildSimulator(kBreachModel);
+  ASSERT_TRUE(sim);
+  StudyResults merged, apart;
+  std::string error;
+  long long expandedMerged = 0;
+  {
+    solver::ExactSolver exact(*sim);
+    ASSERT_TRUE(exact.Solve(&merged, &error)) << error;
+    expandedMerged = exact.stats().expanded;
+    for (double c : exact.stats().coverage) EXPECT_NEAR(c, 1.0, kTolerance);
+  }
+  solver::SolveOptions options;
+  options.keyAllHiddenFlags = true;
+  {
+    solver::ExactSolver exact(*sim, options);
+    ASSERT_TRUE(exact.Solve(&apart, &error)) << error;
+    EXPECT_GE(exact.stats().expanded, expandedMerged);
+  }
+  solver::DestroySimulator(sim);
+  ASSERT_EQ(merged.nodes.size(), std::size(kBreach));
+  ASSERT_EQ(apart.nodes.size(), merged.nodes.size());
+  for (size_t i = 0; i < merged.nodes.size(); i++) {
+    EXPECT_NEAR(apart.nodes[i].mean, merged.nodes[i].mean, kTolerance) << i;
+    EXPECT_NEAR(apart.nodes[i].variance, merged.nodes[i].variance, 1e-9) << i;
+    EXPECT_NEAR(merged.nodes[i].mean, kBreach[i].mean, kTolerance) << i;
+  }
+}
+
 // The simulator's observations of the same model, node by node: each
 // sample mean within z standard errors of the exact mean (z for 99.9%
 // simultaneously over the nodes, Bonferroni), each sample variance close to
