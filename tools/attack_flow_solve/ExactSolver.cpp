@@ -730,7 +730,12 @@ bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool ti
     if (!plan.empty()) {
       if (!Fire(branch, unit, tieU, tieScripted, member, memberU, uniforms, &now, error))
         return false;
-      bool same = log_->drawn.size() == drawn.size() && !log_->confused;
+      // The same units must draw, each the member it was steered to; the
+      // members' delays may make ties (and a draw among them) of their own.
+      std::vector<std::vector<Pick>> again;
+      std::string ignored;
+      bool same = ReadPlan(leading, sim_.HeadTies().size() >= 2 ? 1 : 0, &again, &ignored) &&
+                  again.size() == plan.size();
       for (size_t i = 0; same && i < plan.size(); i++) {
         const DrawLog::Drawn& d = log_->drawn[leading + i];
         same = d.slot == drawn[leading + i].slot && d.chosen == plan[i][at[i]].chosen;
