@@ -16,6 +16,17 @@
 // choices made, so a model that draws anything else is refused rather than
 // solved wrongly.
 //
+// Draws made while scheduling. A unit that draws its member when it is
+// scheduled (a decision whose outcomes have different delays) draws inside
+// the step's rescheduling, or inside the initial schedule. Every uniform
+// drawn is logged, and a checkpoint at each draw tells which such unit drew
+// the one before: the unit lets go of its member, draws, and holds the new
+// one. A first firing, its scheduling draws left unsteered, finds the units
+// that draw and their members' shares (which depend on the state after the
+// firing only); then each combination of members is fired again, steered to
+// it, checked to draw the same way, and filed as a successor with its
+// probability. The member a scheduled unit holds is part of the branch.
+//
 // Observation. An instant-of-time node at instant s measures the state in
 // force at s, that is the state after every firing at times up to and
 // including s; at the end of the run (the last event at or before the end
@@ -23,6 +34,18 @@
 // a firing at time t whose next event is due at t' is credited to the nodes
 // with t <= s < t', and a branch with no further event up to T to the nodes
 // with t <= s < T + 1.
+//
+// Accumulation. A node over an interval [s, e] is accumulated as the run's
+// reward model accumulates it: at every firing (and at the end of the run)
+// the node, once s is reached and until a firing after e has completed it,
+// adds the rate of the state left by the previous firing times the part of
+// [s, e] that state held, and the impulses of the previous firing when that
+// firing's time lies in [s, e] (both ends included), evaluated in the state
+// it left. The node's own workers compute each increment. A branch carries,
+// per node, its probability times the conditional mean and mean square of
+// what it has earned; the increments are fixed within a branch, merged
+// branches share their future, so these add up on merging and scale on
+// splitting, and the finished branches give the exact mean and variance.
 //
 // Hidden state. Besides the state image, the formalism's actions carry two
 // flags: `enabled` (the enabling found at the last evaluation) and
@@ -40,7 +63,9 @@
 // and restored with each branch all the same, and keying on every flag
 // (SolveOptions::keyAllHiddenFlags) must give the same results, only with
 // less merging; the tests compare the two. Nothing else carries
-// over: a group's selection exists only while it fires, the look-ahead's
+// over: a group's selection exists only while it fires (a member held from
+// scheduling is part of the branch, and of the key while its unit is
+// scheduled, the only time it is read), the look-ahead's
 // decision cache is a function of the state image, the heap's arrangement
 // only orders ties, and the reward nodes' own accumulation is not read (the
 // observations are taken here).

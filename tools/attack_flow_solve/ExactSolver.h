@@ -3,8 +3,10 @@
 // sampling.
 //
 // With such delays the only random choices of a run are weighted selections:
-// a group choosing the member that fires, and the event list choosing among
-// simultaneous events of equal rank. Up to the end time a run is therefore a
+// a group choosing the member that fires (or, for a unit that draws its
+// member when it is scheduled, the member whose delay then runs), and the
+// event list choosing among simultaneous events of equal rank. Up to the
+// end time a run is therefore a
 // finite tree of such choices. The solver walks that tree with the driver's
 // own step (Scheduler::SimStep) on the driver's own model, event list and
 // connectivity lists: at each choice it installs a scripted uniform that
@@ -89,8 +91,8 @@ bool CheckDelaysDrawNothing(BaseActionClass* const* actions, int count, Scripted
                             std::string* error);
 
 struct SolveOptions {
-  // Also key branches on hidden enabling flags that cannot influence the
-  // run (see ExactSolver.cpp); a check of that argument.
+  // Also key branches on hidden enabling flags and held members that
+  // cannot influence the run (see ExactSolver.cpp); a check of that argument.
   bool keyAllHiddenFlags = false;
   // Limits that turn a runaway exploration into an error.
   long long maxBranches = 20000000;
