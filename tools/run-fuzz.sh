@@ -39,8 +39,11 @@ for t in "${targets[@]}"; do
   cp "$root/tests/fuzz/corpus/$t/"* "$work/corpus/"
   before=$(ls "$work/corpus" | wc -l)
   echo "fuzz: $t for $seconds s (log: $work/fuzz.log)"
+  # The words of a target's input language, where it has a list of them.
+  dict=()
+  [ -f "$root/tests/fuzz/$t.dict" ] && dict=(-dict="$root/tests/fuzz/$t.dict")
   # In its own folder: a parser under test may create files.
-  (cd "$work" && UBSAN_OPTIONS=print_stacktrace=1 "$build/fuzz_$t" corpus \
+  (cd "$work" && UBSAN_OPTIONS=print_stacktrace=1 "$build/fuzz_$t" corpus "${dict[@]}" \
      -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
      -artifact_prefix="$artifacts/$t-" >fuzz.log 2>&1)
   rc=$?

@@ -13,6 +13,7 @@
 #include "formalism/Skill.h"
 #include "formalism/StepChosen.h"
 #include "formalism/StepWeight.h"
+#include "rewards/PVModel.h"
 
 namespace {
 
@@ -106,8 +107,16 @@ FileDecision::FileDecision(const std::string& name, FileKORVELModel* owner, int 
     : attack_flowDecision(name.c_str()), owner_(owner), index_(index) {}
 
 BaseActionClass* FileDecision::Fire() {
+  owner_->Firing(false);
   if (check_) owner_->CheckOutcomeProbabilities(index_);
   return attack_flowDecision::Fire();
+}
+
+BaseActionClass* FileStep::Fire() {
+  if (owner_->Firing(true)) return Step::Fire();
+  executeEffects();
+  chosenSV->setMark(0);
+  return this;
 }
 
 // ---- the model --------------------------------------------------------------
@@ -397,6 +406,33 @@ void FileKORVELModel::Fault(const std::string& message) {
   std::cout.flush();
   std::cerr << text << std::endl;
   std::exit(1);
+}
+
+bool FileKORVELModel::Firing(bool step) {
+  if (!runs_) return !faulted_;
+  // The first firing of a replication finds no firing before it.
+  if (runs_->LastFiredAction == &runs_->NoActionFiredYet) stepsThisReplication_ = 0;
+  if (step && ++stepsThisReplication_ > kMostStepsPerReplication)
+    Fault("a replication took more than " + std::to_string(kMostStepsPerReplication) +
+          " steps, the last at time " + NumberText(runs_->LastActionTime) +
+          " of a run to time " + NumberText(runs_->getMaxStopTime()) +
+          " (steps without delay that repeat, or delays far too short for the measures' "
+          "times), in the state " + DescribeState());
+  return !faulted_;
+}
+
+void FileKORVELModel::recalculateAdversaryDecisionWeights(int mode) {
+  BeginSearch();
+  KORVELModel::recalculateAdversaryDecisionWeights(mode);
+}
+
+bool FileKORVELModel::LookaheadFault() {
+  Fault("the look-ahead of one decision evaluated more than " +
+        std::to_string(kMostLookaheadStates) + " states (planning horizon " +
+        std::to_string(planningHorizon) + " over " + std::to_string(numDecisions) +
+        " decisions); a shorter horizon, or fewer decisions that change the state, keep "
+        "it smaller");
+  return true;
 }
 
 std::string FileKORVELModel::DescribeState() const {

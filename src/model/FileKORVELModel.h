@@ -8,6 +8,7 @@
 #ifndef TARVEX_MODEL_FILEKORVELMODEL_H
 #define TARVEX_MODEL_FILEKORVELMODEL_H
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,12 +54,17 @@ class FileStep : public Step {
   double* ReturnDistributionParameters() override;
   void LinkVariables() override;
 
-  bool preconditionsMet() override { return formulas_->precondition.Evaluate() != 0.0; }
+  // False, whatever the state, once the look-ahead has gone beyond its
+  // bound (which ends the search).
+  inline bool preconditionsMet() override;
   double getCost() override { return formulas_->cost.Evaluate(); }
   double getOutcomeProbability() override { return probability_.Evaluate(); }
   double getDetection() override { return detection_.Evaluate(); }
   // Computes every effect's value in the current state, then assigns them.
   void executeEffects() override;
+  // Fires as a step does, but in a faulted model takes no further decision,
+  // so that nothing is enabled any more and the replication ends.
+  BaseActionClass* Fire() override;
 
  private:
   friend class FileKORVELModel;
@@ -97,10 +103,20 @@ class FileDecision : public attack_flowDecision {
   bool check_ = false;
 };
 
+class PVModel;
+
 class FileKORVELModel : public KORVELModel {
  public:
   // Receives the message of a fault found while the model runs.
   using FaultHandler = std::function<void(const std::string&)>;
+  // The most steps one replication of a run may take: more is a fault (steps
+  // without delay that repeat, or delays far too short for the measures'
+  // times), so that such a model ends its run instead of running for ever.
+  static const int64_t kMostStepsPerReplication = 100000;
+  // The most states one decision's look-ahead may evaluate: more is a fault
+  // (a long horizon over many decisions that keep changing the state), so
+  // that a decision takes seconds at most instead of hours.
+  static const uint64_t kMostLookaheadStates = 200000;
 
   // Builds the model of a description that LoadModelFile accepted, under
   // the given values of its global variables (one per global; otherwise the
@@ -135,6 +151,25 @@ class FileKORVELModel : public KORVELModel {
 
   // Reports a fault of the running model (the first one only).
   void Fault(const std::string& message);
+  // The reward model whose runs fire this model's actions (FilePVModel sets
+  // it): it tells when a replication starts and the time of each firing, so
+  // that the steps of each replication are counted.
+  void WatchRuns(const PVModel* runs) { runs_ = runs; }
+  // Called as an action of the model fires: counts the replication's steps
+  // (step: a step, not a decision); false once the model has faulted.
+  bool Firing(bool step);
+  // Decides as a model does, counting the states the look-ahead evaluates
+  // from the start of this decision.
+  using KORVELModel::recalculateAdversaryDecisionWeights;
+  void recalculateAdversaryDecisionWeights(int mode) override;
+  // The look-ahead searches that follow count their states from here.
+  void BeginSearch() { searchStart_ = memoisedEvaluations(); }
+  // Whether the model has faulted, or the search begun last has evaluated
+  // more than kMostLookaheadStates states (a fault, reported once).
+  bool SearchTooLarge() {
+    return faulted_ ||
+           (memoisedEvaluations() - searchStart_ > kMostLookaheadStates && LookaheadFault());
+  }
   // "NAME=value, ..." over the model's own variables.
   std::string DescribeState() const;
   // Checks that the outcome probabilities of decision d are finite, not
@@ -153,6 +188,8 @@ class FileKORVELModel : public KORVELModel {
   // Compiles every formula with the globals in force folded in as
   // constants, and skills at the given initial values.
   void CompileFormulas(const std::vector<short>& initials);
+  // Reports the look-ahead that went beyond its bound; true.
+  bool LookaheadFault();
   // The numbers the globals in force give; a fault when one is unusable.
   bool ResolveGlobals(ResolvedNumbers* numbers);
   // Takes the weights, discounts, horizon and goal payoffs.
@@ -161,6 +198,9 @@ class FileKORVELModel : public KORVELModel {
   std::shared_ptr<const ModelDescription> description_;
   FaultHandler onFault_;
   bool faulted_ = false;
+  const PVModel* runs_ = nullptr;
+  int64_t stepsThisReplication_ = 0;
+  uint64_t searchStart_ = 0;
   // One pointer per model variable, kept pointing at its value: what the
   // expressions read and the effects write.
   std::unique_ptr<short*[]> values_;
@@ -178,5 +218,9 @@ class FileKORVELModel : public KORVELModel {
   std::vector<FileDecision*> decisions_;
   std::vector<std::unique_ptr<BaseGroupClass>> owned_;
 };
+
+bool FileStep::preconditionsMet() {
+  return !owner_->SearchTooLarge() && formulas_->precondition.Evaluate() != 0.0;
+}
 
 #endif

@@ -87,6 +87,7 @@ FilePVModel::FilePVModel(std::shared_ptr<const ModelDescription> description,
   DefineName("rewardPVModel");
   CreatePVList(static_cast<int>(description_->measures.size()), expandTimePoints);
   Initialize();
+  fileModel()->WatchRuns(this);
 }
 
 FilePVModel::~FilePVModel() { Destruct(); }

@@ -136,6 +136,7 @@ void FileStudy::PrintSummary(std::ostream& out) {
   // A fresh model: its memo holds what its construction's decision left, so
   // the decision is timed on a model whose look-ahead remembers nothing.
   model.ParametersChanged();
+  model.BeginSearch();
   Step* best = nullptr;
   double payoff = 0, cost = 0, detection = 0;
   uint64_t before = model.memoisedEvaluations();

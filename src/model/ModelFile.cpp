@@ -26,6 +26,14 @@ std::string ModelFileError::Format() const {
 namespace {
 
 const size_t kMaxErrors = 40;
+// What a measure may ask for: every node of a measure keeps the times of all
+// its nodes, so a measure of n times costs n^2 doubles twice over, and every
+// node is an observation of every replication. A thousand times per measure
+// (16 MB) and ten thousand nodes in all keep a small file from asking for
+// gigabytes; the nodes also stay within the 16-bit node numbers of the
+// result records.
+const size_t kMostTimes = 1000;
+const size_t kMostNodes = 10000;
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
@@ -899,8 +907,9 @@ void Loader::LoadTimes(const toml::node& n, const std::string& key, const std::s
     if (!ok) return;
     double count = (to - from) / step;
     if (!(step > 0) || !(to >= from) || std::fabs(count - std::round(count)) > 1e-9 * (1 + count) ||
-        count > 100000) {
-      Error(at, what + ": 'step' must be positive and divide 'to' - 'from' into at most 100000 steps");
+        count > static_cast<double>(kMostTimes - 1)) {
+      Error(at, what + ": 'step' must be positive and divide 'to' - 'from' into at most " +
+                    std::to_string(kMostTimes - 1) + " steps");
       return;
     }
     long steps = std::lround(count);
@@ -911,6 +920,12 @@ void Loader::LoadTimes(const toml::node& n, const std::string& key, const std::s
     return;
   }
   if (times->empty()) Error(at, field + " of " + owner + " is empty");
+  if (times->size() > kMostTimes) {
+    Error(at, field + " of " + owner + " has " + std::to_string(times->size()) +
+                  " times; a measure may have at most " + std::to_string(kMostTimes));
+    times->resize(kMostTimes);
+    return;
+  }
   for (size_t i = 0; i < times->size(); i++) {
     const double v = (*times)[i];
     if (!std::isfinite(v) || v < 0 || (i > 0 && !(v > (*times)[i - 1]))) {
@@ -1334,6 +1349,11 @@ bool Loader::Load() {
   if (const toml::node* m = Field(root, "measure", true, "the model", top)) LoadMeasures(*m);
   if (d_->measures.empty() && root.get("measure"))
     Error(PlaceOf(root.get("measure")->source()), "the model has no measure");
+  if (static_cast<size_t>(d_->numNodes()) > kMostNodes)
+    Error(PlaceOf(root.get("measure")->source()),
+          "the measures have " + std::to_string(d_->numNodes()) +
+              " times in all (instants and interval ends); a model may have at most " +
+              std::to_string(kMostNodes));
   CheckNames();
   ResolveImpulses();
   if (!failed_) CheckFormulas();
