@@ -428,10 +428,10 @@ void FileKORVELModel::recalculateAdversaryDecisionWeights(int mode) {
 
 bool FileKORVELModel::LookaheadFault() {
   Fault("the look-ahead of one decision evaluated more than " +
-        std::to_string(kMostLookaheadStates) + " states (planning horizon " +
+        std::to_string(lookaheadLimit()) + " states (planning horizon " +
         std::to_string(planningHorizon) + " over " + std::to_string(numDecisions) +
         " decisions); a shorter horizon, or fewer decisions that change the state, keep "
-        "it smaller");
+        "it smaller, and 'lookahead_limit' of [adversary] lets it search further");
   return true;
 }
 

@@ -113,10 +113,6 @@ class FileKORVELModel : public KORVELModel {
   // without delay that repeat, or delays far too short for the measures'
   // times), so that such a model ends its run instead of running for ever.
   static const int64_t kMostStepsPerReplication = 100000;
-  // The most states one decision's look-ahead may evaluate: more is a fault
-  // (a long horizon over many decisions that keep changing the state), so
-  // that a decision takes seconds at most instead of hours.
-  static const uint64_t kMostLookaheadStates = 200000;
 
   // Builds the model of a description that LoadModelFile accepted, under
   // the given values of its global variables (one per global; otherwise the
@@ -165,10 +161,16 @@ class FileKORVELModel : public KORVELModel {
   // The look-ahead searches that follow count their states from here.
   void BeginSearch() { searchStart_ = memoisedEvaluations(); }
   // Whether the model has faulted, or the search begun last has evaluated
-  // more than kMostLookaheadStates states (a fault, reported once).
+  // more states than the adversary's 'lookahead_limit' (a long horizon over
+  // many decisions that keep changing the state): a fault, reported once,
+  // so that a decision takes seconds instead of hours.
   bool SearchTooLarge() {
     return faulted_ ||
-           (memoisedEvaluations() - searchStart_ > kMostLookaheadStates && LookaheadFault());
+           (memoisedEvaluations() - searchStart_ > lookaheadLimit() && LookaheadFault());
+  }
+  // The most states one decision's look-ahead may evaluate.
+  uint64_t lookaheadLimit() const {
+    return static_cast<uint64_t>(description_->adversary.lookaheadLimit);
   }
   // "NAME=value, ..." over the model's own variables.
   std::string DescribeState() const;

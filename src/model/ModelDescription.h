@@ -5,6 +5,7 @@
 #ifndef TARVEX_MODEL_MODELDESCRIPTION_H
 #define TARVEX_MODEL_MODELDESCRIPTION_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,12 @@ struct DecisionDescription {
   SourcePlace at;
 };
 
+// The default bound on the states one decision's look-ahead may evaluate:
+// about a second of search (the largest synthetic benchmark evaluates 75,560),
+// where a long horizon over many decisions that keep changing the state
+// could otherwise ask for hours. A model may set its own.
+const int64_t kDefaultLookaheadLimit = 200000;
+
 struct AdversaryDescription {
   double costWeight = 0.0;
   double detectionWeight = 0.0;
@@ -119,6 +126,9 @@ struct AdversaryDescription {
   double payoffDiscount = 1.0;
   double detectionDiscount = 1.0;
   int planningHorizon = 1;
+  // The most states one decision's look-ahead may evaluate before the model
+  // faults ('lookahead_limit').
+  int64_t lookaheadLimit = kDefaultLookaheadLimit;
   // The numbers above given as formulas of the global variables, in the
   // order of the fields (empty text: the number as it is).
   ModelFormula costWeightFormula;

@@ -699,7 +699,7 @@ void Loader::LoadAdversary(const toml::table& t) {
   SourcePlace at = PlaceOf(t.source());
   CheckFields(t, {"cost_weight", "detection_weight", "payoff_weight", "cost_discount",
                   "payoff_discount", "detection_discount", "planning_horizon", "cost_utility",
-                  "detection_utility", "payoff_utility"},
+                  "detection_utility", "payoff_utility", "lookahead_limit"},
               owner);
   AdversaryDescription& a = d_->adversary;
   GetNumberOrFormula(t, "cost_weight", true, owner, at, &a.costWeight, &a.costWeightFormula);
@@ -720,6 +720,14 @@ void Loader::LoadAdversary(const toml::table& t) {
       Error(PlaceOf(n->source()), "'planning_horizon' of [adversary] must be an integer from 1 to 50");
     else
       a.planningHorizon = static_cast<int>(n->as_integer()->get());
+  }
+  if (const toml::node* n = Field(t, "lookahead_limit", false, owner, at)) {
+    if (!n->is_integer() || n->as_integer()->get() < 1000 ||
+        n->as_integer()->get() > 1000000000000LL)
+      Error(PlaceOf(n->source()),
+            "'lookahead_limit' of [adversary] must be an integer from 1000 to 1000000000000");
+    else
+      a.lookaheadLimit = n->as_integer()->get();
   }
   GetFormula(t, "cost_utility", nullptr, owner, at, &a.costUtility);
   GetFormula(t, "detection_utility", nullptr, owner, at, &a.detectionUtility);

@@ -33,11 +33,13 @@ std::string Looping(const std::string& delay, const std::string& measures = "") 
 }
 
 // Six decisions, each counting up a variable of its own, with a look-ahead
-// of `horizon` decisions: every order of them reaches another state.
-std::string Wide(int horizon) {
+// of `horizon` decisions: every order of them reaches another state. A
+// `limit` other than 0 is the adversary's 'lookahead_limit'.
+std::string Wide(int horizon, int limit = 0) {
   std::string text = "format = 1\nname = \"wide\"\n[adversary]\ncost_weight = 0.2\n"
                      "detection_weight = 0.2\npayoff_weight = 0.6\nplanning_horizon = " +
                      std::to_string(horizon) +
+                     (limit ? "\nlookahead_limit = " + std::to_string(limit) : std::string()) +
                      "\ncost_utility = \"1 - x / 10\"\ndetection_utility = \"1 - x\"\n"
                      "payoff_utility = \"x / 100\"\n";
   for (int i = 0; i < 6; i++)
@@ -143,16 +145,17 @@ TEST(ModelLimits, StepsThatLetNoTimePassEndTheRun) {
 }
 
 // A look-ahead that would take hours (six decisions over 50 decisions ahead)
-// is stopped with the model's fault, in check mode and in a run; at a
-// horizon of 4 the same model is checked and runs.
+// is stopped with the model's fault, in check mode and in a run, at the
+// model's own 'lookahead_limit' (the default bound would take seconds
+// here); at a horizon of 4 the same model is checked and runs.
 TEST(ModelLimits, LookaheadBeyondItsBoundIsAFault) {
   support::TempDir dir;
-  support::writeFile(dir.file("wide.toml"), Wide(50));
+  support::writeFile(dir.file("wide.toml"), Wide(50, 20000));
   const std::string message =
-      "ERROR: model wide: the look-ahead of one decision evaluated more than " +
-      std::to_string(FileKORVELModel::kMostLookaheadStates) +
-      " states (planning horizon 50 over 6 decisions); a shorter horizon, or fewer decisions "
-      "that change the state, keep it smaller";
+      "ERROR: model wide: the look-ahead of one decision evaluated more than 20000 states "
+      "(planning horizon 50 over 6 decisions); a shorter horizon, or fewer decisions that "
+      "change the state, keep it smaller, and 'lookahead_limit' of [adversary] lets it search "
+      "further";
   support::Result check = support::runSimulator({"-M", dir.file("wide.toml"), "-K"});
   EXPECT_EQ(check.exitCode, 1);
   EXPECT_TRUE(contains(check.err, message)) << check.err;
@@ -160,7 +163,12 @@ TEST(ModelLimits, LookaheadBeyondItsBoundIsAFault) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(contains(run.err, message + "; the run stops")) << run.err;
 
-  support::writeFile(dir.file("narrow.toml"), Wide(4));
+  bool loaded = true;
+  EXPECT_TRUE(contains(Problems(Wide(4, 999), &loaded),
+                       "'lookahead_limit' of [adversary] must be an integer from 1000 to "
+                       "1000000000000"));
+  EXPECT_FALSE(loaded);
+  support::writeFile(dir.file("narrow.toml"), Wide(4, 1000));
   support::Result narrow = support::runSimulator({"-M", dir.file("narrow.toml"), "-N", "2"});
   EXPECT_EQ(narrow.exitCode, 0) << narrow.err;
   EXPECT_TRUE(contains(narrow.out, "GOOD EXIT"));
