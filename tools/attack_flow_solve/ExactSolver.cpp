@@ -300,6 +300,21 @@ bool ExactSolver::Prepare(std::string* error) {
   // its formalism actions when it fires.
   units_.assign(sim_.NumUnits, Unit());
   preselect_.clear();
+  // The flag slots of a selecting group's members, which must all be
+  // formalism actions.
+  auto addMemberSlots = [&](BaseGroupClass* g, Unit* u) {
+    for (int m = 0; m < g->getNumMembers(); m++) {
+      auto* member = dynamic_cast<BaseKORVELAction*>(g->getMember(m));
+      if (!member) {
+        *error = std::string("group ") + g->getName() +
+                 " has a member that is not a formalism action; nested selections cannot be "
+                 "enumerated";
+        return false;
+      }
+      u->flagSlots.push_back(slot(member));
+    }
+    return true;
+  };
   BaseGroupClass* preselecting = nullptr;
   for (int i = 0; i < sim_.NumUnits; i++) {
     BaseGroupClass* g = sim_.Groups[i];
@@ -313,31 +328,13 @@ bool ExactSolver::Prepare(std::string* error) {
       u.flagSlots.push_back(slot(leaf));
     } else if (dynamic_cast<PostselectGroup*>(g)) {
       u.group = g;
-      for (int m = 0; m < g->getNumMembers(); m++) {
-        auto* member = dynamic_cast<BaseKORVELAction*>(g->getMember(m));
-        if (!member) {
-          *error = std::string("group ") + g->getName() +
-                   " has a member that is not a formalism action; nested selections cannot be "
-                   "enumerated";
-          return false;
-        }
-        u.flagSlots.push_back(slot(member));
-      }
+      if (!addMemberSlots(g, &u)) return false;
     } else if (auto* scheduled = dynamic_cast<ScheduledPreselectGroup*>(g)) {
       // The member is drawn when the unit is scheduled: the scheduling
       // branches (see Successor); the firing itself chooses nothing.
       u.preselect = static_cast<int>(preselect_.size());
       preselect_.push_back(scheduled);
-      for (int m = 0; m < g->getNumMembers(); m++) {
-        auto* member = dynamic_cast<BaseKORVELAction*>(g->getMember(m));
-        if (!member) {
-          *error = std::string("group ") + g->getName() +
-                   " has a member that is not a formalism action; nested selections cannot be "
-                   "enumerated";
-          return false;
-        }
-        u.flagSlots.push_back(slot(member));
-      }
+      if (!addMemberSlots(g, &u)) return false;
     } else if (dynamic_cast<PreselectGroup*>(g)) {
       // A member drawn whenever the group is asked about it, not only when
       // it is scheduled: the draws cannot be told apart. Reported after the
