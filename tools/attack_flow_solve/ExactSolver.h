@@ -6,10 +6,10 @@
 // a group choosing the member that fires (or, for a unit that draws its
 // member when it is scheduled, the member whose delay then runs), and the
 // event list choosing among simultaneous events of equal rank. Up to the
-// end time a run is therefore a
-// finite tree of such choices. The solver walks that tree with the driver's
-// own step (Scheduler::SimStep) on the driver's own model, event list and
-// connectivity lists: at each choice it installs a scripted uniform that
+// end time a run is therefore a finite tree of such choices. The solver
+// walks that tree with the driver's own step (Scheduler::SimStep) on the
+// driver's own model, event list and connectivity lists: at each choice it
+// installs a scripted uniform that
 // makes the framework's selection code pick the member (or event) of one
 // branch, and weighs the branch with that member's share of the total weight.
 // Branches that reach the same state and schedule at the same time are
