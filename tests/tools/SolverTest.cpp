@@ -26,6 +26,30 @@ namespace {
 
 const double kTolerance = 1e-12;
 
+// A node's row as derived by hand: name, time, exact mean and variance.
+struct ExpectedNode {
+  const char* name;
+  double time, mean, variance;
+};
+
+// Checks the solver's CSV output against the rows derived by hand, in order.
+void ExpectRows(const std::string& csvText, const ExpectedNode* expected, size_t count) {
+  StudyResults results;
+  std::string error;
+  std::istringstream csv(csvText);
+  ASSERT_TRUE(ReadCsv(csv, &results, &error)) << error;
+  ASSERT_EQ(results.nodes.size(), count) << csvText;
+  for (size_t i = 0; i < results.nodes.size(); i++) {
+    const NodeResult& r = results.nodes[i];
+    SCOPED_TRACE(r.name + " at " + std::to_string(r.time));
+    EXPECT_EQ(r.pvId, static_cast<int>(i));
+    EXPECT_EQ(r.name, expected[i].name);
+    EXPECT_EQ(r.time, expected[i].time);
+    EXPECT_NEAR(r.mean, expected[i].mean, kTolerance);
+    EXPECT_NEAR(r.variance, expected[i].variance, 1e-9);
+  }
+}
+
 // Only one driver may exist per process: the suite shares one, solved once.
 struct Solved {
   std::unique_ptr<SimulatorClass> sim = solver::BuildSimulator();
@@ -424,28 +448,11 @@ times = [2, 3]
   const std::string solve = support::program("attack_flow_solve");
   const support::Result run = support::run(solve, {"--model", write("coin.toml", "2"), "--csv", "-"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  StudyResults results;
-  std::string error;
-  std::istringstream csv(run.out);
-  ASSERT_TRUE(ReadCsv(csv, &results, &error)) << error;
-  struct Expected {
-    const char* name;
-    double time, mean, variance;
-  };
-  const Expected expected[] = {{"Heads", 0, 0, 0},        {"Heads", 1, 0, 0},
+  const ExpectedNode expected[] = {{"Heads", 0, 0, 0},        {"Heads", 1, 0, 0},
                                {"Heads", 2, 0.3, 0.21},   {"Heads", 3, 0.3, 0.21},
                                {"Heads", 4, 0.3, 0.21},   {"Score", 2, 0.3, 0.21},
                                {"Score", 3, 0.9, 1.89}};
-  ASSERT_EQ(results.nodes.size(), std::size(expected)) << run.out;
-  for (size_t i = 0; i < results.nodes.size(); i++) {
-    const NodeResult& r = results.nodes[i];
-    SCOPED_TRACE(r.name + " at " + std::to_string(r.time));
-    EXPECT_EQ(r.pvId, static_cast<int>(i));
-    EXPECT_EQ(r.name, expected[i].name);
-    EXPECT_EQ(r.time, expected[i].time);
-    EXPECT_NEAR(r.mean, expected[i].mean, kTolerance);
-    EXPECT_NEAR(r.variance, expected[i].variance, 1e-9);
-  }
+  ExpectRows(run.out, expected, std::size(expected));
 
   const support::Result table = support::run(solve, {"--model", dir.file("coin.toml")});
   ASSERT_EQ(table.exitCode, 0) << table.err;
@@ -478,11 +485,7 @@ times = [2, 3]
 //   Score over [0, 4]: Stage 2 held for 2 with 0.4, else 0: mean 1.6, var
 //   3.84; over [0, 5]: 6 with 0.4; with 0.6 Stage 0 up to 5 and the impulse
 //   10 x Foothold in the state after In: 10. Mean 8.4, E[X^2] 74.4, var 3.84.
-struct BreachNode {
-  const char* name;
-  double time, mean, variance;
-};
-const BreachNode kBreach[] = {{"Foothold", 4, 0, 0},          {"Foothold", 5, 0.6, 0.24},
+const ExpectedNode kBreach[] = {{"Foothold", 4, 0, 0},          {"Foothold", 5, 0.6, 0.24},
                               {"Foothold", 10, 0.6, 0.24},    {"FootholdTime", 10, 2.4, 3.84},
                               {"Spent", 5, 3.6, 0.24},        {"Spent", 8, 3.6, 0.24},
                               {"Waits", 6, 0.8, 0.96},        {"Waits", 10, 1.8, 0.96},
@@ -493,19 +496,7 @@ TEST(SolverModelFileTest, AccumulatedMeasuresAndOutcomesDrawnWhenTakenMatchHandD
   const std::string solve = support::program("attack_flow_solve");
   const support::Result run = support::run(solve, {"--model", kBreachModel, "--csv", "-"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  StudyResults results;
-  std::string error;
-  std::istringstream csv(run.out);
-  ASSERT_TRUE(ReadCsv(csv, &results, &error)) << error;
-  ASSERT_EQ(results.nodes.size(), std::size(kBreach)) << run.out;
-  for (size_t i = 0; i < results.nodes.size(); i++) {
-    const NodeResult& r = results.nodes[i];
-    SCOPED_TRACE(r.name + " at " + std::to_string(r.time));
-    EXPECT_EQ(r.name, kBreach[i].name);
-    EXPECT_EQ(r.time, kBreach[i].time);
-    EXPECT_NEAR(r.mean, kBreach[i].mean, kTolerance);
-    EXPECT_NEAR(r.variance, kBreach[i].variance, 1e-9);
-  }
+  ExpectRows(run.out, kBreach, std::size(kBreach));
   // The two paths, with the draw's weights and the steps' times.
   const support::Result paths = support::run(solve, {"--model", kBreachModel, "--paths", "-"});
   ASSERT_EQ(paths.exitCode, 0) << paths.err;

@@ -629,6 +629,33 @@ bool ExactSolver::ReadPlan(int leading, int trailing, std::vector<std::vector<Pi
   return true;
 }
 
+bool ExactSolver::EachCombination(const std::vector<std::vector<Pick>>& plan, double probability,
+                                  const CombinationVisit& visit) {
+  std::vector<size_t> at(plan.size(), 0);
+  std::vector<double> uniforms(plan.size());
+  while (true) {
+    double p = probability;
+    for (size_t i = 0; i < plan.size(); i++) {
+      p *= plan[i][at[i]].probability;
+      uniforms[i] = plan[i][at[i]].u;
+    }
+    if (!visit(p, uniforms, at)) return false;
+    // The next combination, the last draw counting fastest.
+    size_t i = plan.size();
+    while (i > 0 && ++at[i - 1] == plan[i - 1].size()) at[--i] = 0;
+    if (i == 0) return true;
+  }
+}
+
+bool ExactSolver::SameDraws(const DrawLog& before, const std::vector<std::vector<Pick>>& plan,
+                            const std::vector<size_t>& at, int leading) const {
+  for (size_t i = 0; i < plan.size(); i++) {
+    const DrawLog::Drawn& d = log_->drawn[leading + i];
+    if (d.slot != before.drawn[leading + i].slot || d.chosen != plan[i][at[i]].chosen) return false;
+  }
+  return true;
+}
+
 bool ExactSolver::Settle(const Branch* parent, double probability, double now,
                          BaseActionClass* fired, std::map<double, Bucket>& pending,
                          std::string* error, const PathTracker::Walk* walk) {
@@ -737,18 +764,12 @@ bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool ti
     *error = std::string("firing ") + intended->getName() + " at " + describeTime(now) + " " + *error;
     return false;
   }
-  const std::vector<DrawLog::Drawn> drawn = log_->drawn;
+  const DrawLog before = *log_;
 
   // One successor per combination of the scheduling draws (the first firing
   // is that successor when there is none).
-  std::vector<size_t> at(plan.size(), 0);
-  while (true) {
-    double p = probability;
-    std::vector<double> uniforms;
-    for (size_t i = 0; i < plan.size(); i++) {
-      p *= plan[i][at[i]].probability;
-      uniforms.push_back(plan[i][at[i]].u);
-    }
+  return EachCombination(plan, probability, [&](double p, const std::vector<double>& uniforms,
+                                                const std::vector<size_t>& at) {
     if (!plan.empty()) {
       if (!Fire(branch, unit, tieU, tieScripted, member, memberU, uniforms, &now, error))
         return false;
@@ -756,12 +777,8 @@ bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool ti
       // members' delays may make ties (and a draw among them) of their own.
       std::vector<std::vector<Pick>> again;
       std::string ignored;
-      bool same = ReadPlan(leading, sim_.HeadTies().size() >= 2 ? 1 : 0, &again, &ignored) &&
-                  again.size() == plan.size();
-      for (size_t i = 0; same && i < plan.size(); i++) {
-        const DrawLog::Drawn& d = log_->drawn[leading + i];
-        same = d.slot == drawn[leading + i].slot && d.chosen == plan[i][at[i]].chosen;
-      }
+      const bool same = ReadPlan(leading, sim_.HeadTies().size() >= 2 ? 1 : 0, &again, &ignored) &&
+                        again.size() == plan.size() && SameDraws(before, plan, at, leading);
       if (!same) {
         *error = std::string("firing ") + intended->getName() + " at " + describeTime(now) +
                  " made other draws when the units it schedules were steered to their members; "
@@ -776,21 +793,12 @@ bool ExactSolver::Successor(const Branch& branch, int unit, double tieU, bool ti
     }
     draws_->generator().Reset();
     stats_.successors++;
-    if (p > 0.0) {
-      if (options_.paths) {
-        PathTracker::Walk walk = branch.walk;
-        options_.paths->tracker().Fired(&walk, sim_.FiredAction, now);
-        if (!Settle(&branch, p, now, sim_.FiredAction, pending, error, &walk)) return false;
-      } else if (!Settle(&branch, p, now, sim_.FiredAction, pending, error)) {
-        return false;
-      }
-    }
-    // The next combination, the last draw counting fastest.
-    size_t i = plan.size();
-    while (i > 0 && ++at[i - 1] == plan[i - 1].size()) at[--i] = 0;
-    if (i == 0) break;
-  }
-  return true;
+    if (p <= 0.0) return true;
+    if (!options_.paths) return Settle(&branch, p, now, sim_.FiredAction, pending, error);
+    PathTracker::Walk walk = branch.walk;
+    options_.paths->tracker().Fired(&walk, sim_.FiredAction, now);
+    return Settle(&branch, p, now, sim_.FiredAction, pending, error, &walk);
+  });
 }
 
 bool ExactSolver::Expand(const Branch& branch, double time, std::map<double, Bucket>& pending,
@@ -898,20 +906,13 @@ bool ExactSolver::Start(std::map<double, Bucket>& pending, std::string* error) {
     *error = "building the initial event list " + *error;
     return false;
   }
-  const std::vector<DrawLog::Drawn> drawn = log_->drawn;
-  std::vector<size_t> at(plan.size(), 0);
-  while (true) {
-    double p = 1.0;
-    std::vector<double> uniforms;
-    for (size_t i = 0; i < plan.size(); i++) {
-      p *= plan[i][at[i]].probability;
-      uniforms.push_back(plan[i][at[i]].u);
-    }
+  const DrawLog before = *log_;
+  return EachCombination(plan, 1.0, [&](double p, const std::vector<double>& uniforms,
+                                        const std::vector<size_t>& at) {
     if (!plan.empty()) {
       if (!schedule(uniforms)) return false;
-      bool same = log_->drawn.size() == drawn.size() && !log_->confused;
-      for (size_t i = 0; same && i < plan.size(); i++)
-        same = log_->drawn[i].slot == drawn[i].slot && log_->drawn[i].chosen == plan[i][at[i]].chosen;
+      const bool same = log_->drawn.size() == before.drawn.size() && !log_->confused &&
+                        SameDraws(before, plan, at, 0);
       if (!same) {
         *error = "building the initial event list made other draws when the units were steered "
                  "to their members; the model makes random choices the exact solver cannot "
@@ -922,14 +923,9 @@ bool ExactSolver::Start(std::map<double, Bucket>& pending, std::string* error) {
     g.Reset();
     PathTracker::Walk start;
     if (options_.paths) options_.paths->tracker().Begin(&start);
-    if (p > 0.0 &&
-        !Settle(nullptr, p, 0.0, nullptr, pending, error, options_.paths ? &start : nullptr))
-      return false;
-    size_t i = plan.size();
-    while (i > 0 && ++at[i - 1] == plan[i - 1].size()) at[--i] = 0;
-    if (i == 0) break;
-  }
-  return true;
+    return p <= 0.0 ||
+           Settle(nullptr, p, 0.0, nullptr, pending, error, options_.paths ? &start : nullptr);
+  });
 }
 
 bool ExactSolver::Explore(std::string* error) {

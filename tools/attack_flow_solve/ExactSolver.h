@@ -164,6 +164,18 @@ class ExactSolver {
   bool Fire(const Branch& branch, int unit, double tieU, bool tieScripted, BaseGroupClass* member,
             double memberU, const std::vector<double>& scheduling, double* now,
             std::string* error);
+  // Calls visit(probability, uniforms, at) once per combination of the
+  // plan's picks (once, with none, for an empty plan), the last draw
+  // counting fastest: the probability is the given one times the picks'
+  // shares, at[i] the pick of draw i. Stops at the first false.
+  using CombinationVisit = std::function<bool(double, const std::vector<double>&,
+                                              const std::vector<size_t>&)>;
+  static bool EachCombination(const std::vector<std::vector<Pick>>& plan, double probability,
+                              const CombinationVisit& visit);
+  // Whether the logged scheduling draws, from position `leading` on, were
+  // made by the same units as in `before` and chose the picks of `at`.
+  bool SameDraws(const DrawLog& before, const std::vector<std::vector<Pick>>& plan,
+                 const std::vector<size_t>& at, int leading) const;
   // The start of a replication: the initial schedule, one branch per
   // combination of the members drawn by the units it schedules.
   bool Start(std::map<double, Bucket>& pending, std::string* error);
